@@ -1,0 +1,61 @@
+// Every message of the server goes through the Log singleton. A message is written in pieces;
+// the piece that ends the line closes it. A line in the log file always starts with the local
+// time "(hh:mm:ss) " taken at its first piece; console lines carry it only in time mode.
+#pragma once
+
+#include <fstream>
+#include <ostream>
+#include <string>
+
+class Log {
+public:
+    // Creates the log on first use. Delete the returned object to destroy it; the destructor
+    // writes the closing line of an open file and lets getInstance() create a fresh log.
+    static Log* getInstance();
+    ~Log();
+
+    Log(const Log&) = delete;
+    Log& operator=(const Log&) = delete;
+
+    void setQuietMode(bool quiet) { m_quietMode = quiet; }
+    void setSTDTime(bool on) { m_stdTime = on; }
+    void setListenMode(bool on) { m_listenMode = on; }
+    bool getListenMode() const { return m_listenMode; }
+
+    // Where console pieces go; std::cout by default. Null drops them (a detached process whose
+    // standard output is gone). Tests point it at a string stream.
+    void setConsole(std::ostream* console) { m_console = console; }
+
+    // Opens `path` for writing, emptying it, and writes the opening line. True when open.
+    bool openLogForWriting(const char* path);
+    // Writes the closing line of an open file and closes it.
+    void closeLog();
+    bool isLogOpen() const { return m_logFile.is_open(); }
+
+    // Writes one piece. A null text writes nothing but still opens or ends the line.
+    void writeToLog(const char* item, bool endLine, bool toConsole);
+    void writeToLog(const std::string& item, bool endLine, bool toConsole);
+    void writeToLog(int item, bool endLine, bool toConsole);
+    void writeToLog(long item, bool endLine, bool toConsole);
+    void writeToLog(float item, bool endLine, bool toConsole);
+
+    // Chooses the log file from -l, --log or the LogFile key and opens it. False (with a
+    // message for a wrong number of values) when a file was asked for and is not open.
+    bool setupLog();
+
+    // The "(hh:mm:ss) " prefix for the current local time.
+    static std::string timePrefix();
+
+private:
+    Log();
+    bool openNamedLog(const char* what, const char* errorLine);
+
+    static Log* s_instance;
+
+    bool m_quietMode = false;
+    bool m_listenMode = false;
+    bool m_lineOpen = false;
+    bool m_stdTime = false;
+    std::ostream* m_console;
+    std::ofstream m_logFile;
+};

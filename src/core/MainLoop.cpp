@@ -1,0 +1,105 @@
+#include <csignal>
+#include <cstring>
+
+#include "core/Background.h"
+#include "core/Clock.h"
+#include "core/Schedule.h"
+#include "core/ServerMain.h"
+#include "game/GameSession.h"
+#include "net/AdminServer.h"
+#include "net/Server.h"
+#include "net/SocketWait.h"
+
+namespace {
+
+constexpr int kBufferSize = 1024;
+
+void runPeriodicTasks(ServerContext& context, unsigned due) {
+    GameSession& session = *context.session;
+    if ((due & Schedule::kHousekeeping) != 0) {
+        session.handleChatFloodingPlayers(context.chatFloodMaxCount);
+        session.resetChatFloodCountForAllPlayers();
+        session.handleJoinFloodingPlayers();
+        session.removeTimedOutPlayers(15);
+        session.updateAllPlayerTimeouts(1);
+        session.pingAllPlayers();
+    }
+    if ((due & Schedule::kSendPeriod) != 0) {
+        context.server->resetBytesSentSinceReset();
+        // The admin endpoint reads the same limit; without a new period of its own, its first
+        // full period would silence it for good.
+        context.adminServer->resetBytesSentSinceReset();
+    }
+    if ((due & Schedule::kClientCheck) != 0) session.handleClientCRCForAllPlayers();
+    if ((due & Schedule::kTime) != 0) session.sendTime();
+    if ((due & Schedule::kWeather) != 0) session.sendWeather();
+    if ((due & Schedule::kClock) != 0) session.tickClock();
+}
+
+// Returns true when the port still had datagrams waiting after the cap.
+bool drainGamePort(ServerContext& context, unsigned char* buffer) {
+    sockaddr_in sender{};
+    for (int handled = 0; handled < kMaxDatagramsPerTurn; ++handled) {
+        int count = context.server->readData(&sender, buffer, kBufferSize);
+        if (count <= 0) return false;
+        int length = context.session->decryptUniqueData(&sender, buffer, count);
+        if (length == -1) length = context.session->decryptGeneralData(buffer, count);
+        if (length <= 0) continue;
+        context.session->processCommand(static_cast<signed char>(buffer[0]), buffer + 1, &sender,
+                                        length);
+    }
+    return true;
+}
+
+bool drainAdminPort(ServerContext& context, unsigned char* buffer) {
+    if (!context.adminEnabled) return false;
+    sockaddr_in sender{};
+    for (int handled = 0; handled < kMaxDatagramsPerTurn; ++handled) {
+        int count = context.adminServer->readData(&sender, buffer, kBufferSize);
+        if (count <= 0) return false;
+        context.session->processAdminCommand(static_cast<signed char>(buffer[0]), buffer + 1,
+                                             &sender, count);
+    }
+    return true;
+}
+
+bool shouldStop(const ServerContext& context) {
+    return !context.server->isListening() || nKeepServerGoing == 0 || context.session->killServer();
+}
+
+}  // namespace
+
+void runMainLoop(ServerContext& context) {
+    // In background mode the handled signals are held back during a turn and let through only
+    // inside the wait, so a SIGTERM can never slip in between the stop test and the wait.
+    sigset_t waitMask;
+    const sigset_t* waitMaskPtr = nullptr;
+    if (context.background) {
+        sigset_t handled;
+        fillHandledSignals(&handled);
+        sigprocmask(SIG_BLOCK, &handled, &waitMask);
+        waitMaskPtr = &waitMask;
+    }
+
+    unsigned char buffer[kBufferSize];
+    std::memset(buffer, 0, sizeof(buffer));
+    Schedule schedule;
+    schedule.start(Clock::monotonicSeconds());
+
+    while (!shouldStop(context)) {
+        runPeriodicTasks(context, schedule.takeDue(Clock::monotonicSeconds()));
+        bool backlog = drainGamePort(context, buffer);
+        backlog = drainAdminPort(context, buffer) || backlog;
+        if (context.listingResponder) context.listingResponder->Update();
+
+        // A backlog left by the caps is read at once; otherwise sleep until a datagram arrives
+        // or the next periodic task is due.
+        std::int64_t timeout = 0;
+        if (!backlog) timeout = schedule.nextDue() * 1000 - Clock::monotonicMillis();
+        int sockets[3] = {
+            context.server->getSocketHandle(),
+            context.adminEnabled ? context.adminServer->getSocketHandle() : -1,
+            context.listingResponder ? context.listingResponder->getSocketHandle() : -1};
+        waitForSockets(sockets, 3, timeout, waitMaskPtr);
+    }
+}

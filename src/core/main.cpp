@@ -1,0 +1,3 @@
+#include "core/ServerMain.h"
+
+int main(int argc, char** argv) { return runServer(argc, argv); }
