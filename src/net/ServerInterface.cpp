@@ -50,8 +50,10 @@ bool ServerInterface::startListening(int port, const char* address) {
     m_localPort = port;
     m_localAddress.sin_port = htons(static_cast<std::uint16_t>(port));
 
-    if (bind(m_socketHandle, reinterpret_cast<const sockaddr*>(&m_localAddress),
-             sizeof(m_localAddress)) != 0) {
+    // Text that is no address converts to 255.255.255.255, which Linux would let us bind.
+    bool unusable = m_localAddress.sin_addr.s_addr == INADDR_NONE;
+    if (unusable || bind(m_socketHandle, reinterpret_cast<const sockaddr*>(&m_localAddress),
+                         sizeof(m_localAddress)) != 0) {
         logLine(
             "ERROR: Unable to bind to the socket. Check that no other instances of ZEVServer.exe "
             "are running and try again.");
