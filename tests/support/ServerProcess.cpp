@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -121,6 +120,16 @@ bool ServerProcess::startAndWaitReady(const std::vector<std::string>& args, int 
            waitForText("stdout.txt", "Server successfully started on port", timeoutMs);
 }
 
+bool ServerProcess::startDetached(const std::vector<std::string>& args,
+                                  const std::string& readyText, const std::string& logName,
+                                  int timeoutMs) {
+    std::vector<std::string> words = {"-b"};
+    words.insert(words.end(), args.begin(), args.end());
+    int status = -1;
+    return start(words) && waitForExit(&status, timeoutMs) && status == 0 &&
+           waitForText(logName, readyText, timeoutMs) && findDaemon(timeoutMs) > 0;
+}
+
 bool ServerProcess::waitForExit(int* status, int timeoutMs) {
     if (m_pid <= 0) return false;
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -188,6 +197,15 @@ void ServerProcess::signal(int signalNumber) {
     if (m_pid > 0) kill(m_pid, signalNumber);
 }
 
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    do {
+        if (condition()) return true;
+        sleepBriefly();
+    } while (Clock::now() < deadline);
+    return false;
+}
+
 std::vector<std::string> splitLines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -210,8 +228,17 @@ bool containsLines(const std::vector<std::string>& lines,
 }
 
 bool hasTimePrefix(const std::string& line) {
-    static const std::regex prefix(R"(^\([ 12][0-9]:[0-5][0-9]:[0-6][0-9]\) )");
-    return std::regex_search(line, prefix);
+    // "(hh:mm:ss) " with the hour padded by a space.
+    const char* shape = "(#d:dd:dd) ";
+    if (line.size() < 11) return false;
+    for (std::size_t i = 0; i < 11; ++i) {
+        char c = line[i];
+        bool digit = c >= '0' && c <= '9';
+        if (shape[i] == 'd' && !digit) return false;
+        if (shape[i] == '#' && !digit && c != ' ') return false;
+        if (shape[i] != 'd' && shape[i] != '#' && c != shape[i]) return false;
+    }
+    return true;
 }
 
 std::string stripTimePrefix(const std::string& line) {

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -41,6 +42,13 @@ public:
     // Starts and waits for "Server successfully started on port" on the console.
     bool startAndWaitReady(const std::vector<std::string>& args = {}, int timeoutMs = 10000);
 
+    // Starts with "-b" in front of `args`, waits for the parent to exit with status 0, for
+    // `readyText` in the log file `logName` and for the detached child to be found. `readyText`
+    // must be written after the server has detached, so that its signal handlers are in place.
+    bool startDetached(const std::vector<std::string>& args = {},
+                       const std::string& readyText = "Server successfully started on port",
+                       const std::string& logName = "server.log", int timeoutMs = 10000);
+
     // Waits for the started process to end; false on timeout. `status` gets its exit status.
     bool waitForExit(int* status, int timeoutMs = 10000);
     // Polls the named file of the working directory until it contains `text`.
@@ -66,6 +74,8 @@ private:
     bool m_reaped = false;
 };
 
+// Polls `condition` until it holds; false when it still does not after `timeoutMs`.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 10000);
 // The lines of `text`, without their line ends.
 std::vector<std::string> splitLines(const std::string& text);
 // Whether `lines` holds `expected` as consecutive lines.

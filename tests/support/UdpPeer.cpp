@@ -5,7 +5,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
 #include <set>
+#include <sstream>
 
 namespace {
 
@@ -17,7 +21,9 @@ sockaddr_in makeAddress(const std::string& address, std::uint16_t port) {
     return out;
 }
 
-bool isPortFree(std::uint16_t port) {
+}  // namespace
+
+bool isUdpPortFree(std::uint16_t port) {
     int probe = socket(AF_INET, SOCK_DGRAM, 0);
     if (probe < 0) return false;
     sockaddr_in address = makeAddress("0.0.0.0", port);
@@ -25,8 +31,6 @@ bool isPortFree(std::uint16_t port) {
     close(probe);
     return free;
 }
-
-}  // namespace
 
 UdpPeer::UdpPeer(const std::string& address) {
     m_socket = socket(AF_INET, SOCK_DGRAM, 0);
@@ -76,10 +80,31 @@ std::uint16_t pickFreeUdpPort() {
         candidate = static_cast<std::uint16_t>(candidate + 1);
         if (candidate < 20000 || candidate > 60000) candidate = 20000;
         if (handedOut.count(candidate) != 0) continue;
-        if (isPortFree(candidate) && isPortFree(static_cast<std::uint16_t>(candidate + 123))) {
+        if (isUdpPortFree(candidate) &&
+            isUdpPortFree(static_cast<std::uint16_t>(candidate + 123))) {
             handedOut.insert(candidate);
             return candidate;
         }
     }
     return 0;
+}
+
+long udpReceiveQueue(std::uint16_t port) {
+    std::ifstream table("/proc/net/udp");
+    std::string line;
+    std::getline(table, line);  // the column titles
+    long total = -1;
+    while (std::getline(table, line)) {
+        // "sl local_address rem_address st tx_queue:rx_queue ...", addresses as "ADDR:PORT" in hex.
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues;
+        if (!(fields >> slot >> local >> remote >> state >> queues)) continue;
+        std::size_t colon = local.find(':');
+        std::size_t split = queues.find(':');
+        if (colon == std::string::npos || split == std::string::npos) continue;
+        if (std::strtoul(local.c_str() + colon + 1, nullptr, 16) != port) continue;
+        total = std::max(total, 0L) +
+                static_cast<long>(std::strtoul(queues.c_str() + split + 1, nullptr, 16));
+    }
+    return total;
 }

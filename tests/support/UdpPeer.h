@@ -33,3 +33,9 @@ private:
 // A UDP port on 127.0.0.1 that was free a moment ago (and whose port + 123 was free too, for the
 // listing responder). Ports handed out by one process are never repeated.
 std::uint16_t pickFreeUdpPort();
+
+// Whether `port` can be bound on all interfaces right now, that is, no socket holds it.
+bool isUdpPortFree(std::uint16_t port);
+// Bytes waiting unread in the receive queues of the sockets bound to `port` (as /proc/net/udp
+// reports them); -1 when no socket is bound to it.
+long udpReceiveQueue(std::uint16_t port);
