@@ -1,8 +1,96 @@
 #include "admin/Ban.h"
 
-#include <fstream>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "net/ServerInterface.h"
 
 Ban* Ban::s_instance = nullptr;
+
+namespace {
+
+using Octets = std::array<unsigned char, 4>;
+
+// inet_addr gives network order, so the bytes in memory are the octets in written order.
+Octets octetsOf(const char* text) {
+    in_addr_t address = inet_addr(text);
+    Octets octets{};
+    std::memcpy(octets.data(), &address, octets.size());
+    return octets;
+}
+
+bool patternMatches(const Octets& pattern, const Octets& address) {
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] != 0 && pattern[i] != address[i]) return false;
+    }
+    return true;
+}
+
+bool readWhole(int descriptor, std::string& content) {
+    char chunk[4096];
+    for (;;) {
+        ssize_t count = read(descriptor, chunk, sizeof(chunk));
+        if (count == 0) return true;
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        content.append(chunk, static_cast<std::size_t>(count));
+    }
+}
+
+bool writeWhole(int descriptor, const std::string& content) {
+    std::size_t done = 0;
+    while (done < content.size()) {
+        ssize_t count = write(descriptor, content.data() + done, content.size() - done);
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+std::vector<std::string> splitLines(const std::string& content) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < content.size()) {
+        std::size_t end = content.find('\n', start);
+        if (end == std::string::npos) end = content.size();
+        lines.push_back(content.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// A rename replaces a symbolic link itself; an operator who linked the ban file elsewhere
+// expects the linked file to change.
+std::string replacementTarget(const std::string& fileName) {
+    char resolved[PATH_MAX];
+    if (realpath(fileName.c_str(), resolved) != nullptr) return resolved;
+    return fileName;
+}
+
+// Without this the rename itself may be lost in a crash, even though the data is on disk.
+void syncFolderOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) return;
+    fsync(descriptor);
+    close(descriptor);
+}
+
+}  // namespace
 
 Ban* Ban::getInstance() {
     if (s_instance == nullptr) s_instance = new Ban();
@@ -10,14 +98,112 @@ Ban* Ban::getInstance() {
 }
 
 Ban::~Ban() {
+    writeList();
     if (s_instance == this) s_instance = nullptr;
 }
 
-bool Ban::readList(const char* path) {
-    m_path = path;
-    std::ifstream file(path);
-    return file.is_open();
+Ban::LoadResult Ban::load(const char* fileName) {
+    m_fileName = fileName != nullptr ? fileName : "";
+    m_writesHeld = false;
+    // O_NONBLOCK keeps a FIFO named as the ban file from stalling start-up until a writer comes.
+    int descriptor = open(m_fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0 && errno == ENOENT) return LoadResult::Missing;
+    struct stat info {};
+    std::string content;
+    bool loaded = descriptor >= 0 && fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) &&
+                  readWhole(descriptor, content);
+    if (descriptor >= 0) close(descriptor);
+    if (!loaded) {
+        // The file may hold bans we could not see; writing our empty list would erase them.
+        m_writesHeld = true;
+        return LoadResult::Unreadable;
+    }
+    m_entries = splitLines(content);
+    return LoadResult::Loaded;
 }
 
-// Entries are not kept yet, so the file is left exactly as the operator wrote it.
-bool Ban::writeList() { return true; }
+bool Ban::readList(const char* fileName) { return load(fileName) == LoadResult::Loaded; }
+
+bool Ban::writeList() {
+    if (m_fileName.empty() || m_writesHeld) return false;
+    std::string target = replacementTarget(m_fileName);
+    struct stat existing {};
+    bool exists = stat(target.c_str(), &existing) == 0;
+    // Renaming over a device or FIFO (BannedFile set to /dev/null) would replace the node
+    // itself, and a file the operator made read-only was never rewritten by a plain open.
+    if (exists && (!S_ISREG(existing.st_mode) || access(target.c_str(), W_OK) != 0)) return false;
+
+    std::string content;
+    for (const std::string& entry : m_entries) content.append(entry).push_back('\n');
+
+    // A temporary file left by a crash is stale; O_EXCL then refuses anything still in the way.
+    std::string temporary = target + ".tmp";
+    unlink(temporary.c_str());
+    int descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (descriptor < 0) return false;
+    if (exists) fchmod(descriptor, existing.st_mode & 07777);
+    bool written = writeWhole(descriptor, content) && fsync(descriptor) == 0;
+    written = close(descriptor) == 0 && written;
+    if (!written || rename(temporary.c_str(), target.c_str()) != 0) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    syncFolderOf(target);
+    return true;
+}
+
+bool Ban::addIP(const char* text) {
+    if (text == nullptr) return false;
+    m_entries.emplace_back(text);
+    m_writesHeld = false;
+    return writeList();
+}
+
+bool Ban::addIP(const sockaddr_in* address) {
+    return addIP(ServerInterface::getAsciiAddress(address));
+}
+
+bool Ban::removeIP(const char* text) {
+    if (text == nullptr) return false;
+    for (auto entry = m_entries.begin(); entry != m_entries.end(); ++entry) {
+        if (*entry != text) continue;
+        m_entries.erase(entry);
+        m_writesHeld = false;
+        writeList();
+        return true;
+    }
+    return false;
+}
+
+bool Ban::removeIP(const sockaddr_in* address) {
+    return removeIP(ServerInterface::getAsciiAddress(address));
+}
+
+bool Ban::isBanned(const char* text) const {
+    if (text == nullptr) return false;
+    for (const std::string& entry : m_entries) {
+        if (entry == text) return true;
+    }
+    Octets given = octetsOf(text);
+    for (const std::string& entry : m_entries) {
+        if (patternMatches(octetsOf(entry.c_str()), given)) return true;
+    }
+    return false;
+}
+
+bool Ban::isBanned(const sockaddr_in* address) const {
+    return isBanned(ServerInterface::getAsciiAddress(address));
+}
+
+int Ban::readListToBuffer(char* destination, int capacity) const {
+    if (destination == nullptr || capacity <= 0) return 0;
+    int written = 0;
+    for (const std::string& entry : m_entries) {
+        std::size_t room = static_cast<std::size_t>(capacity - written);
+        if (entry.size() + 1 > room) break;
+        std::memcpy(destination + written, entry.data(), entry.size());
+        destination[written + static_cast<int>(entry.size())] = '|';
+        written += static_cast<int>(entry.size()) + 1;
+    }
+    return written;
+}
