@@ -29,6 +29,22 @@ std::string Log::timePrefix() {
     return prefix;
 }
 
+std::string Log::printable(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F) {
+            out.push_back(c);
+            continue;
+        }
+        char escaped[5];
+        std::snprintf(escaped, sizeof(escaped), "\\x%02X", byte);
+        out += escaped;
+    }
+    return out;
+}
+
 bool Log::openLogForWriting(const char* path) {
     closeLog();
     m_logFile.open(path, std::ios::out | std::ios::trunc);

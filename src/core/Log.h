@@ -46,6 +46,10 @@ public:
     // The "(hh:mm:ss) " prefix for the current local time.
     static std::string timePrefix();
 
+    // `text` with every byte below 0x20 or above 0x7E written as \xNN, so that text a client
+    // sent cannot start a line of its own or hide characters in the log.
+    static std::string printable(const std::string& text);
+
 private:
     Log();
     bool openNamedLog(const char* what, const char* errorLine);

@@ -1,6 +1,5 @@
 #include "core/ServerMain.h"
 
-#include <fstream>
 #include <string>
 
 #include "admin/Ban.h"
@@ -10,6 +9,7 @@
 #include "core/Log.h"
 #include "game/GameSession.h"
 #include "net/AdminServer.h"
+#include "net/GeneralKey.h"
 #include "net/Server.h"
 
 namespace {
@@ -109,11 +109,38 @@ void openLogAndBanList() {
         logLine("ERROR: Unable to setup log for writing ... no file logging available.");
         logLine("");
     }
-    const char* bannedFile = confText("BannedFile");
-    if (!Ban::getInstance()->readList(bannedFile)) {
-        logLine("ERROR: Unable to open existing Banned IP list. Starting clean.");
-        std::ofstream created(bannedFile, std::ios::out | std::ios::trunc);
+    Ban* bans = Ban::getInstance();
+    switch (bans->load(confText("BannedFile"))) {
+        case Ban::LoadResult::Loaded:
+            break;
+        case Ban::LoadResult::Missing:
+            logLine("ERROR: Unable to open existing Banned IP list. Starting clean.");
+            bans->writeList();
+            break;
+        case Ban::LoadResult::Unreadable:
+            // The file is never emptied: its bans may only be unreadable for a moment.
+            logLine(
+                "ERROR: Unable to read existing Banned IP list. Starting with an empty list; the "
+                "file is kept until the next ban or unban.");
+            break;
     }
+}
+
+bool checkGeneralKey() {
+    unsigned char key[kGeneralKeySize];
+    switch (loadGeneralKey(key)) {
+        case GeneralKeyStatus::kOk:
+            return true;
+        case GeneralKeyStatus::kBadSetting:
+            logLine("ERROR: GeneralKey must be 32 hexadecimal digits.");
+            return false;
+        case GeneralKeyStatus::kDamagedRecord:
+            logLine(
+                "ERROR: The built-in general key is damaged. Set GeneralKey in the configuration "
+                "file.");
+            return false;
+    }
+    return false;
 }
 
 void logGameEndpoint(const Server& server) {
@@ -249,6 +276,7 @@ int runServer(int argc, const char* const* argv) {
     if (!validateConfiguration()) return endEarly(context);
 
     openLogAndBanList();
+    if (!checkGeneralKey()) return finalCleanUp(context);
     context.chatFloodMaxCount = confInt("ChatFloodMaxCount");
     if (context.chatFloodMaxCount <= 0) context.chatFloodMaxCount = 2;
     context.background = isSet("-b", "--background");

@@ -8,7 +8,9 @@
 #include "core/Clock.h"
 #include "core/Conf.h"
 #include "core/Log.h"
-#include "net/ServerInterface.h"
+#include "net/AdminServer.h"
+#include "net/GeneralKey.h"
+#include "net/Server.h"
 
 namespace {
 
@@ -24,11 +26,14 @@ const MapInfo kMaps[] = {
     {1, "Map: Liberty City : Staunton Island"},
 };
 
-void logLine(const std::string& text) { Log::getInstance()->writeToLog(text, true, true); }
-
 }  // namespace
 
-GameSession::GameSession() {
+GameSession::GameSession() : GameSession(*Server::getInstance(), *AdminServer::getInstance()) {}
+
+GameSession::GameSession(ServerInterface& gameEndpoint, ServerInterface& adminEndpoint)
+    : m_players(*PlayerList::getInstance()),
+      m_gameEndpoint(gameEndpoint),
+      m_adminEndpoint(adminEndpoint) {
     Conf* conf = Conf::getInstance();
     bool listen = Log::getInstance()->getListenMode();
 
@@ -44,13 +49,23 @@ GameSession::GameSession() {
     logLine("");
 
     m_chatToLog = conf->getConfEntryValueAsInt("DoNotOutputChatToLog") != 1;
+    // The weather draw uses the runtime's generator; player keys come from the system instead.
     std::srand(static_cast<unsigned>(Clock::wallSeconds()));
     m_gameHour = conf->getConfEntryValueAsInt("GameHour");
     m_gameMins = conf->getConfEntryValueAsInt("GameMins");
     m_randomWeather = conf->getConfEntryValueAsInt("RandomWeather") == 1;
+
+    unsigned char key[kGeneralKeySize];
+    if (loadGeneralKey(key) == GeneralKeyStatus::kOk) {
+        m_generalCipher.MakeKey(reinterpret_cast<const char*>(key), CRijndael::sm_chain0, 16, 16);
+    }
 }
 
-GameSession::~GameSession() = default;
+GameSession::~GameSession() { m_players.removeAllPlayers(); }
+
+void GameSession::logLine(const std::string& text) const {
+    Log::getInstance()->writeToLog(text, true, true);
+}
 
 void GameSession::readMotdUrl() {
     Conf* conf = Conf::getInstance();
@@ -75,23 +90,39 @@ bool GameSession::loadMessageOfTheDay() {
     }
     std::memset(m_motdPacket, 0, sizeof(m_motdPacket));
     m_motdPacket[0] = 21;
-    std::size_t count = std::fread(m_motdPacket + 1, 1, kMotdPacketSize - 1, file);
-    // The terminator lands on the last byte read, dropping the file's closing newline.
-    if (count > 0) m_motdPacket[count] = 0;
+    // One byte is kept back so that the text always ends with its NUL.
+    std::size_t count = std::fread(m_motdPacket + 1, 1, kMotdPacketSize - 2, file);
     std::fclose(file);
+    char* text = reinterpret_cast<char*>(m_motdPacket + 1);
+    if (count > 0 && text[count - 1] == '\n') {
+        text[--count] = '\0';
+        if (count > 0 && text[count - 1] == '\r') text[--count] = '\0';
+    }
     m_motdLoaded = true;
     return true;
 }
 
 void GameSession::processCommand(int command, const unsigned char* payload, const sockaddr_in* from,
                                  int length) {
-    (void)payload;
-    int id = -1;
+    int id = m_players.getPlayerID(from);
+    if (id >= 0) m_players.resetTimeoutForPlayer(id);
     if (Conf::getInstance()->getConfEntryValueAsInt("DebugOutput") == 1) {
-        char line[128];
+        char line[160];
         std::snprintf(line, sizeof(line),
                       "SERVER-DEBUG: processCommand: %d from '%s' (numbytes = %d) - %d", command,
                       ServerInterface::getAsciiAddress(from), length, id);
         logLine(line);
+    }
+    if (command == 1) {
+        handleJoinRequest(id, payload, from, length);
+        return;
+    }
+    if (id < 0) return;
+    switch (command) {
+        case 2:
+            handleQuit(id);
+            break;
+        default:
+            break;
     }
 }

@@ -1,31 +1,52 @@
 // The state of the running game, and the handler of every datagram that arrives on the game and
-// admin ports. Built once by the main loop after the configuration, the log and both endpoints
-// exist; destroyed when the loop ends. Members are grouped by the file that defines them.
+// admin ports. Built once by the main loop after the configuration, the log, the ban list and
+// both endpoints exist; destroyed when the loop ends. Members are grouped by the file that
+// defines them.
 #pragma once
 
 #include <netinet/in.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "game/PlayerList.h"
+#include "net/CRijndael.h"
+
+class ServerInterface;
+
+// Recent successful joins from one address (dotted text, no port).
+struct JoinFlood {
+    std::uint32_t age = 0;       // housekeeping seconds since the join
+    std::uint32_t attempts = 1;  // join requests from the address, the join included
+};
 
 class GameSession {
 public:
     // GameSession.cpp: construction, dispatch, message of the day.
+
+    // Uses the Server and AdminServer singletons and the game players' table.
     GameSession();
+    // Sends through `gameEndpoint` and `adminEndpoint`, which must outlive the session; tests
+    // pass endpoints that capture what is sent.
+    GameSession(ServerInterface& gameEndpoint, ServerInterface& adminEndpoint);
+    // Empties the player table; sends nothing.
     ~GameSession();
 
     GameSession(const GameSession&) = delete;
     GameSession& operator=(const GameSession&) = delete;
 
     // One decrypted game datagram. `payload` holds exactly `length` - 1 readable bytes (the
-    // datagram after its command byte); nothing past them may be read.
+    // datagram after its command byte); nothing past them is read.
     void processCommand(int command, const unsigned char* payload, const sockaddr_in* from,
                         int length);
 
     // True once an admin has shut the server down remotely; the main loop then ends.
     bool killServer() const { return m_shutdownRequested; }
 
-    // Loads "motd.txt" from the current directory into the message-of-the-day packet. False,
-    // with no message loaded, when the file cannot be opened.
+    // Loads "motd.txt" from the current directory into the message-of-the-day packet, without
+    // one final line end. False, with no message loaded, when the file cannot be opened.
     bool loadMessageOfTheDay();
     bool isMotdLoaded() const { return m_motdLoaded; }
     // The loaded message text (empty when none is loaded).
@@ -39,12 +60,27 @@ public:
     int getClientType() const { return m_clientType; }
     int getMapNumber() const { return m_mapNumber; }
     int getMaxPlayers() const { return m_maxPlayers; }
+    PlayerList& getAdminList() { return m_adminList; }
+    const std::map<std::string, JoinFlood>& getJoinFloodTable() const { return m_joinFloodTable; }
 
-    // GameSessionEnvelope.cpp: the encryption envelope of game datagrams. Both work in place
-    // and return the length of the datagram inside, or -1 (unique) / 0 or less (general) when
-    // there is no usable datagram.
-    int decryptUniqueData(const sockaddr_in* from, unsigned char* data, int length);
-    int decryptGeneralData(unsigned char* data, int length);
+    // GameSessionEnvelope.cpp: the envelope of game datagrams. The encrypt operations seal
+    // `length` bytes of `buffer` in place (it needs `length` + kEnvelopeOverhead bytes of
+    // `capacity`) and return the envelope size, or -1 (unique: `to` is no joined player) or 0
+    // (it does not fit). The decrypt operations open the envelope in place and return the inner
+    // length, 0 when the datagram carries nothing usable, or -1 (unique: `from` is no joined
+    // player).
+    int encryptGeneralData(unsigned char* buffer, int length, int capacity);
+    int decryptGeneralData(unsigned char* buffer, int received);
+    int encryptUniqueData(const sockaddr_in* to, unsigned char* buffer, int length, int capacity);
+    int decryptUniqueData(const sockaddr_in* from, unsigned char* buffer, int received);
+
+    // GameSessionBroadcast.cpp: sends `length` bytes to every connected player but `exceptId`
+    // (-1 for none), each under its own key, and unencrypted to every admin when `toAdmins`.
+    void broadcastData(const unsigned char* data, int length, int exceptId, bool toAdmins);
+
+    // GameSessionJoin.cpp: the join reply with the game state, to a game client under the
+    // general key (then the message of the day, if loaded) or unencrypted to an admin.
+    void sendJoinResponse(const sockaddr_in* to, int id, bool forAdmin);
 
     // GameSessionHousekeeping.cpp: the main loop's periodic tasks.
     void handleChatFloodingPlayers(int maxCount);
@@ -73,16 +109,38 @@ public:
 
     static constexpr std::size_t kMotdPacketSize = 2024;
     static constexpr std::size_t kMotdUrlSize = 255;
+    static constexpr std::uint32_t kCheckValue = 0x5A17C3E9;
 
 private:
+    // GameSession.cpp
     void readMotdUrl();
+    void logLine(const std::string& text) const;
 
+    // GameSessionEnvelope.cpp: seal and send; nothing is sent when the packet does not fit.
+    void sendGeneral(const sockaddr_in* to, const unsigned char* data, int length);
+    void sendToPlayer(const Player& player, const unsigned char* data, int length);
+    void sendToAdmins(const unsigned char* data, int length);
+
+    // GameSessionJoin.cpp
+    void handleJoinRequest(int id, const unsigned char* payload, const sockaddr_in* from,
+                           int length);
+    void refuseJoin(const sockaddr_in* to, int reason);
+    void announceJoin(int id, const char* nick, const sockaddr_in* from);
+    void sendMotd(const Player& player);
+    void handleQuit(int id);
+
+    PlayerList& m_players;
+    PlayerList m_adminList;
     int m_clientType = 0;
     int m_mapNumber = 0;
     int m_gameMode = 0;
     int m_maxPlayers = 0;
+    ServerInterface& m_gameEndpoint;
+    ServerInterface& m_adminEndpoint;
     bool m_shutdownRequested = false;
     bool m_chatToLog = true;
+    std::map<std::string, JoinFlood> m_joinFloodTable;
+    CRijndael m_generalCipher;
     bool m_adminPlusEnabled = false;
     int m_gameHour = 0;
     int m_gameMins = 0;

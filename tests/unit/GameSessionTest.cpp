@@ -112,7 +112,7 @@ TEST_F(GameSessionTest, OverlongMotdUrlIsCutToTheField) {
     EXPECT_EQ(url.rfind("http://", 0), 0u);
 }
 
-TEST_F(GameSessionTest, MessageOfTheDayDropsTheLastByteRead) {
+TEST_F(GameSessionTest, MessageOfTheDayDropsOneFinalLineEnd) {
     struct Case {
         const char* name;
         std::string file;
@@ -120,10 +120,13 @@ TEST_F(GameSessionTest, MessageOfTheDayDropsTheLastByteRead) {
     };
     const Case cases[] = {
         {"newline dropped", "Welcome\n", "Welcome"},
-        {"last letter dropped without a newline", "Welcome", "Welcom"},
+        {"carriage return and newline dropped", "Welcome\r\n", "Welcome"},
+        {"nothing dropped without a newline", "Welcome", "Welcome"},
+        {"only one newline dropped", "Welcome\n\n", "Welcome\n"},
+        {"a lone carriage return stays", "Welcome\r", "Welcome\r"},
         {"empty file", "", ""},
         {"lines kept", "Line one\nLine two\n", "Line one\nLine two"},
-        {"only the first 2023 bytes are read", std::string(3000, 'm'), std::string(2022, 'm')},
+        {"long files are cut and keep their NUL", std::string(3000, 'm'), std::string(2022, 'm')},
     };
     TempDir dir;
     WorkingDirectory cwd(dir.path());
