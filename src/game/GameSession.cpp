@@ -55,6 +55,8 @@ GameSession::GameSession(ServerInterface& gameEndpoint, ServerInterface& adminEn
     m_gameMins = conf->getConfEntryValueAsInt("GameMins");
     m_randomWeather = conf->getConfEntryValueAsInt("RandomWeather") == 1;
 
+    for (int id = 0; id < kStatisticsSlots; ++id) resetStatistics(id);
+
     unsigned char key[kGeneralKeySize];
     if (loadGeneralKey(key) == GeneralKeyStatus::kOk) {
         m_generalCipher.MakeKey(reinterpret_cast<const char*>(key), CRijndael::sm_chain0, 16, 16);
@@ -117,12 +119,42 @@ void GameSession::processCommand(int command, const unsigned char* payload, cons
         handleJoinRequest(id, payload, from, length);
         return;
     }
+    // Everything else is for joined players only.
     if (id < 0) return;
     switch (command) {
         case 2:
-            handleQuit(id);
-            break;
+            return handleQuit(id);
+        case 3:
+            return handleChat(id, payload, length);
+        case 4:
+            return handlePingRequest(id);
+        case 5:
+            return handlePingReply(id, payload, length);
+        case 10:
+            return handleStateReport(id, payload, length);
+        case 11:
+            return handleDeath(id, payload, length);
+        case 12:
+            return handleScore(id, payload, length);
+        case 19:
+            return handleTrainer(id);
+        case 20:
+            return handleNickQuery(id, payload, length);
+        case 23:
+            return handleSkinChange(id, payload, length);
+        case 24:
+            return handleSkinQuery(id, payload, length);
+        case 25:
+            return handleClientCheckReply(id, payload, length);
+        case 36:
+            return handleMoney(id, payload, length);
+        case 37:
+            return handleDeathPosition(id, payload, length);
+        case 41:
+            return handleGameModeQuery(id);
+        case 42:
+            return handleGameModeChange(id, payload, length);
         default:
-            break;
+            return;
     }
 }

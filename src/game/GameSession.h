@@ -78,6 +78,13 @@ public:
     // (-1 for none), each under its own key, and unencrypted to every admin when `toAdmins`.
     void broadcastData(const unsigned char* data, int length, int exceptId, bool toAdmins);
 
+    // GameSessionRelay.cpp: relays a player-state packet [10, sender, record] of `length`
+    // bytes to every connected player but `exceptId` (-1 for none): the full packet, or the
+    // sender's compact form to players who cannot see the sender when `useVisibility` is set.
+    // Admins of level 2 get the compact form, unencrypted.
+    void broadcastGameData(const unsigned char* packet, int length, int senderId, int exceptId,
+                           bool useVisibility);
+
     // GameSessionJoin.cpp: the join reply with the game state, to a game client under the
     // general key (then the message of the day, if loaded) or unencrypted to an admin.
     void sendJoinResponse(const sockaddr_in* to, int id, bool forAdmin);
@@ -110,6 +117,7 @@ public:
     static constexpr std::size_t kMotdPacketSize = 2024;
     static constexpr std::size_t kMotdUrlSize = 255;
     static constexpr std::uint32_t kCheckValue = 0x5A17C3E9;
+    static constexpr int kStatisticsSlots = 50;
 
 private:
     // GameSession.cpp
@@ -128,6 +136,39 @@ private:
     void announceJoin(int id, const char* nick, const sockaddr_in* from);
     void sendMotd(const Player& player);
     void handleQuit(int id);
+
+    // GameSessionRelay.cpp
+    void handleStateReport(int id, const unsigned char* payload, int length);
+    // Writes [10, id, compact state] to `out` (32 bytes) and returns its length, 0 if none.
+    int buildCompactPacket(int id, unsigned char* out);
+    void storeStateRecord(int id, const unsigned char* record, int length);
+    void logStateStatistics(const unsigned char* packet, int length);
+    // Forgets what was logged for `id`, so a new player's first report is written.
+    void resetStatistics(int id);
+
+    // GameSessionGameplay.cpp. Each handler gets the sender's id and the datagram's payload
+    // (`length` - 1 bytes) and ignores a datagram too short for its fields.
+    void handleChat(int id, const unsigned char* payload, int length);
+    void handlePrivateMessage(int id, int type, const std::string& line);
+    void handlePingRequest(int id);
+    void handlePingReply(int id, const unsigned char* payload, int length);
+    void handleDeath(int id, const unsigned char* payload, int length);
+    void handleScore(int id, const unsigned char* payload, int length);
+    void handleTrainer(int id);
+    void handleNickQuery(int id, const unsigned char* payload, int length);
+    void handleSkinChange(int id, const unsigned char* payload, int length);
+    void handleSkinQuery(int id, const unsigned char* payload, int length);
+    void handleClientCheckReply(int id, const unsigned char* payload, int length);
+    void handleMoney(int id, const unsigned char* payload, int length);
+    void handleDeathPosition(int id, const unsigned char* payload, int length);
+    void handleGameModeQuery(int id);
+    void handleGameModeChange(int id, const unsigned char* payload, int length);
+    // Removes a player whose ping or client check reply was wrong.
+    void removeForWrongCheck(int id, const char* listenLine);
+    // The ping-reply steps: reset the timeout, report the ping to all, take the reply stamp.
+    void acceptPingReply(int id);
+    void sendToId(int id, const unsigned char* data, int length);
+    std::string nickOf(int id);
 
     PlayerList& m_players;
     PlayerList m_adminList;
@@ -148,6 +189,9 @@ private:
     bool m_randomWeather = false;
     int m_weatherHold = 0;
     bool m_passwordRequired = false;
+    // The last vehicle selector and weapon written to the statistics log, by player id.
+    int m_vehicleLog[kStatisticsSlots];
+    int m_weaponLog[kStatisticsSlots];
     unsigned char m_motdPacket[kMotdPacketSize] = {};
     char m_motdUrl[kMotdUrlSize] = {};
     bool m_motdLoaded = false;

@@ -101,6 +101,7 @@ void GameSession::handleJoinRequest(int id, const unsigned char* payload, const 
         return;
     }
     m_joinFloodTable[address] = JoinFlood{};
+    resetStatistics(newId);
     announceJoin(newId, request.nick.c_str(), from);
 }
 

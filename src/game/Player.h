@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "game/GameState.h"
 #include "net/CRijndael.h"
 
 struct Player {
@@ -35,6 +36,8 @@ struct Player {
     std::int32_t chatFloodCount = 0;
     // The last chat text that was not a repetition.
     std::string lastChat;
+    // Position, heading, vehicle, skin and tagged values from the player's state records.
+    GameState gameState;
     // Client check requests sent and not yet answered.
     std::int32_t outstandingCrcRequests = 0;
     // Death reports accepted in the current second.

@@ -92,6 +92,29 @@ public:
     // becomes the last chat text and the result is false. False for an absent id or null text.
     bool isChatRepeated(int id, const char* text);
 
+    // State records, compact forms, visibility and skins.
+
+    // Parses one state record (the game-data payload after the command byte) into the player's
+    // gameState and into the shared VehicleList record of the vehicle it names, which is created
+    // on first mention. Selector byte: 0 on foot, 1-100 driver, 101-200 passenger (which zeroes
+    // the vehicle's heading), 201-255 on foot with heading 0; a selector of 0-100 without its 4
+    // heading bytes counts as heading 0. Reads at most `length` bytes: a tagged field that does
+    // not fit ends the walk, with the fields before it applied. No effect for an absent id or
+    // `length` <= 0. Allocates only when a vehicle is first named.
+    void storeGTA3PlayerData(int id, const unsigned char* record, int length);
+    void storeGTAVCPlayerData(int id, const unsigned char* record, int length);
+    // Writes the player's compact state, itself a well-formed state record, at buffer + *position
+    // and advances *position past it: 20 (GTA3) or 22 (GTA:VC) bytes on foot, 1 for a passenger,
+    // 18 for a driver. The caller leaves room for 22 bytes. 1 when written; 0, with nothing
+    // written, for an absent id.
+    int getGTA3PlayerGameDataPacketTiny(int id, unsigned char* buffer, int* position) const;
+    int getGTAVCPlayerGameDataPacketTiny(int id, unsigned char* buffer, int* position) const;
+    // True when the two players are less than 300 units apart in x and y (a player in a vehicle
+    // is measured at the vehicle), when the distance is not a number, or when either is absent.
+    bool isPlayerVisible(int idA, int idB) const;
+    void storePlayerSkin(int id, int skin);
+    int getPlayerSkin(int id) const;  // 0 when absent
+
     // The player's keyed cipher, or null. Callers encrypt with a copy.
     const CRijndael* getPlayerEncryption(int id) const;
     // Writes the 16 key bytes to `out` (room for 16) and returns `out`; unchanged when absent.
