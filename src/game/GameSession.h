@@ -104,9 +104,13 @@ public:
     // Called at shutdown; players are not told.
     void notifyPlayersOfShutdown();
 
+    // The admin level of an admin connection: 1 admin, 2 admin plus; -1 for no such admin.
+    int getAdminType(int id) const;
+
     int getGameHour() const { return m_gameHour; }
     int getGameMins() const { return m_gameMins; }
     int getWeatherHold() const { return m_weatherHold; }
+    int getWeather() const { return m_weather; }
     void setWeatherHold(int seconds) { m_weatherHold = seconds; }
 
     // GameSessionAdmin.cpp: one admin datagram; `length` counts the command byte and `payload`
@@ -180,6 +184,7 @@ private:
     ServerInterface& m_adminEndpoint;
     bool m_shutdownRequested = false;
     bool m_chatToLog = true;
+    int m_chatFloodCycle = 0;
     std::map<std::string, JoinFlood> m_joinFloodTable;
     CRijndael m_generalCipher;
     bool m_adminPlusEnabled = false;
