@@ -85,11 +85,9 @@ void GameSession::readMotdUrl() {
 }
 
 bool GameSession::loadMessageOfTheDay() {
+    // A file that cannot be opened leaves the loaded message as it was.
     std::FILE* file = std::fopen("motd.txt", "r");
-    if (file == nullptr) {
-        m_motdLoaded = false;
-        return false;
-    }
+    if (file == nullptr) return false;
     std::memset(m_motdPacket, 0, sizeof(m_motdPacket));
     m_motdPacket[0] = 21;
     // One byte is kept back so that the text always ends with its NUL.

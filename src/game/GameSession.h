@@ -46,7 +46,8 @@ public:
     bool killServer() const { return m_shutdownRequested; }
 
     // Loads "motd.txt" from the current directory into the message-of-the-day packet, without
-    // one final line end. False, with no message loaded, when the file cannot be opened.
+    // one final line end. False, leaving the loaded message as it was, when the file cannot be
+    // opened.
     bool loadMessageOfTheDay();
     bool isMotdLoaded() const { return m_motdLoaded; }
     // The loaded message text (empty when none is loaded).
@@ -113,8 +114,8 @@ public:
     int getWeather() const { return m_weather; }
     void setWeatherHold(int seconds) { m_weatherHold = seconds; }
 
-    // GameSessionAdmin.cpp: one admin datagram; `length` counts the command byte and `payload`
-    // holds exactly `length` - 1 readable bytes.
+    // admin/GameSessionAdmin.cpp: one admin datagram; `length` counts the command byte and
+    // `payload` holds exactly `length` - 1 readable bytes.
     void processAdminCommand(int command, const unsigned char* payload, const sockaddr_in* from,
                              int length);
 
@@ -174,6 +175,41 @@ private:
     void sendToId(int id, const unsigned char* data, int length);
     std::string nickOf(int id);
 
+    // admin/GameSessionAdmin.cpp: login, quit, chat.
+    void handleAdminLogin(int adminId, const unsigned char* payload, const sockaddr_in* from,
+                          int length);
+    void handleAdminQuit(int adminId);
+    void handleAdminChat(int adminId, const unsigned char* payload, int length);
+    void handleAdminPrivateMessage(int adminId, int type, const std::string& text,
+                                   const std::string& logText);
+    void replyToAdmin(const sockaddr_in* to, const unsigned char* data, int length);
+    std::string adminNickOf(int adminId);
+
+    // admin/GameSessionAdminCommands.cpp: the moderation and server-control commands.
+    struct AdminRequest {
+        int adminId;
+        std::string nick;
+        const sockaddr_in* from;
+        const unsigned char* payload;
+        std::size_t size;  // payload bytes
+    };
+    void handleAdminCommand(int adminId, int command, const unsigned char* payload, int length);
+    void replyResult(const AdminRequest& request, int code, int result);
+    void adminRemovePlayer(const AdminRequest& request, bool ban);
+    void adminUnban(const AdminRequest& request);
+    void adminBanList(const AdminRequest& request);
+    void adminShutdown(const AdminRequest& request);
+    void adminReloadMotd(const AdminRequest& request);
+    void adminSetPassword(const AdminRequest& request);
+    void adminBanAddress(const AdminRequest& request);
+    void adminPlayerAddress(const AdminRequest& request);
+    void adminResetScores(const AdminRequest& request);
+    void adminSetTime(const AdminRequest& request);
+    void adminResetMoney(const AdminRequest& request);
+    void adminSetWeather(const AdminRequest& request);
+    void adminAddMoney(const AdminRequest& request);
+    void adminSaveMotd(const AdminRequest& request);
+
     PlayerList& m_players;
     PlayerList m_adminList;
     int m_clientType = 0;
@@ -183,6 +219,8 @@ private:
     ServerInterface& m_gameEndpoint;
     ServerInterface& m_adminEndpoint;
     bool m_shutdownRequested = false;
+    bool m_shutdownArmed = false;
+    std::int64_t m_shutdownArmedTime = 0;
     bool m_chatToLog = true;
     int m_chatFloodCycle = 0;
     std::map<std::string, JoinFlood> m_joinFloodTable;

@@ -146,7 +146,7 @@ TEST_F(GameSessionTest, MessageOfTheDayDropsOneFinalLineEnd) {
     EXPECT_EQ(console(), "");
 }
 
-TEST_F(GameSessionTest, MissingMessageOfTheDayFileUnloadsIt) {
+TEST_F(GameSessionTest, MissingMessageOfTheDayFileKeepsWhatWasLoaded) {
     TempDir dir;
     WorkingDirectory cwd(dir.path());
     ASSERT_TRUE(cwd.changed());
@@ -159,7 +159,8 @@ TEST_F(GameSessionTest, MissingMessageOfTheDayFileUnloadsIt) {
     ASSERT_TRUE(session.isMotdLoaded());
     std::remove(dir.file("motd.txt").c_str());
     EXPECT_FALSE(session.loadMessageOfTheDay());
-    EXPECT_FALSE(session.isMotdLoaded());
+    EXPECT_TRUE(session.isMotdLoaded());
+    EXPECT_STREQ(session.getMotdText(), "Hello");
 }
 
 TEST_F(GameSessionTest, ClockTickAddsOneGameMinute) {
