@@ -1,10 +1,9 @@
 #include "listing/ASE.h"
 
-ASE::ASE(int gamePort, const char* address) {
-    (void)gamePort;
-    (void)address;
-}
+#include "listing/ASEQuery.h"
 
-ASE::~ASE() = default;
+ASE::ASE(int gamePort, const char* address) { ASEQuery_initialize(gamePort, 1, address); }
 
-void ASE::Update() {}
+int ASE::Update() { return ASEQuery_check(); }
+
+int ASE::getSocketHandle() const { return ASEQuery_socket(); }

@@ -1,17 +1,20 @@
-// The All-Seeing Eye listing responder on the game port plus 123.
+// The listing responder as the main loop sees it.
 #pragma once
 
 class ASE {
 public:
-    // `address` is the bound game address text, or null for all interfaces.
+    // Starts the query module on the game port + 123 with master heartbeats; `address` is the
+    // bound game address text, or null for all interfaces. A failed start is not reported: the
+    // server then runs without a listing.
     ASE(int gamePort, const char* address);
-    ~ASE();
+    // The query socket stays open until the process ends.
+    ~ASE() = default;
 
     ASE(const ASE&) = delete;
     ASE& operator=(const ASE&) = delete;
 
     // Answers waiting queries and sends a master heartbeat when one is due.
-    void Update();
+    int Update();
     // The query socket for the main loop's wait; -1 when there is none.
-    int getSocketHandle() const { return -1; }
+    int getSocketHandle() const;
 };
