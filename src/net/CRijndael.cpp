@@ -3,6 +3,11 @@
 #include <array>
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define ZEV_HAVE_AESNI 1
+#endif
+
 namespace {
 
 using Byte = unsigned char;
@@ -179,7 +184,54 @@ void decryptBlock(const Word* rk, int rounds, const Byte* in, Byte* out) {
 const Byte* bytes(const char* p) { return reinterpret_cast<const Byte*>(p); }
 Byte* bytes(char* p) { return reinterpret_cast<Byte*>(p); }
 
+#ifdef ZEV_HAVE_AESNI
+// The same rounds in the processor's instructions: the encryption schedule as it is, and the
+// equivalent inverse cipher's schedule, whose middle keys already went through InvMixColumns.
+__attribute__((target("aes,sse2"))) void encryptBlockAesni(const Byte* rk, int rounds,
+                                                           const Byte* in, Byte* out) {
+    __m128i state = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)),
+                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(rk)));
+    for (int round = 1; round < rounds; ++round) {
+        state = _mm_aesenc_si128(
+            state, _mm_loadu_si128(reinterpret_cast<const __m128i*>(rk + 16 * round)));
+    }
+    state = _mm_aesenclast_si128(
+        state, _mm_loadu_si128(reinterpret_cast<const __m128i*>(rk + 16 * rounds)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), state);
+}
+
+__attribute__((target("aes,sse2"))) void decryptBlockAesni(const Byte* rk, int rounds,
+                                                           const Byte* in, Byte* out) {
+    __m128i state = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)),
+                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(rk)));
+    for (int round = 1; round < rounds; ++round) {
+        state = _mm_aesdec_si128(
+            state, _mm_loadu_si128(reinterpret_cast<const __m128i*>(rk + 16 * round)));
+    }
+    state = _mm_aesdeclast_si128(
+        state, _mm_loadu_si128(reinterpret_cast<const __m128i*>(rk + 16 * rounds)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), state);
+}
+
+bool detectAesni() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("aes") != 0;
+}
+
+const bool kAesniAvailable = detectAesni();
+#else
+const bool kAesniAvailable = false;
+#endif
+
+bool g_hardwareAllowed = true;
+
+bool useHardware() { return kAesniAvailable && g_hardwareAllowed; }
+
 }  // namespace
+
+bool CRijndael::hardwareAvailable() { return kAesniAvailable; }
+
+void CRijndael::setHardwareAllowed(bool allowed) { g_hardwareAllowed = allowed; }
 
 const char CRijndael::sm_chain0[32] = {};
 
@@ -213,6 +265,11 @@ void CRijndael::MakeKey(const char* key, const char* chain, int keyLength, int b
         }
     }
 
+    for (int i = 0; i < words; ++i) {
+        store(w[i], m_encryptKeyBytes + 4 * i);
+        store(d[i], m_decryptKeyBytes + 4 * i);
+    }
+
     // A null chain would be a caller's slip; a zero chain is what every caller means.
     if (chain != nullptr) {
         std::memcpy(m_chain0, chain, kBlock);
@@ -228,11 +285,17 @@ void CRijndael::MakeKey(const char* key, const char* chain, int keyLength, int b
 
 void CRijndael::EncryptBlock(const char* in, char* out) const {
     if (!m_keyed) return;
+#ifdef ZEV_HAVE_AESNI
+    if (useHardware()) return encryptBlockAesni(m_encryptKeyBytes, m_rounds, bytes(in), bytes(out));
+#endif
     encryptBlock(m_encryptKeys, m_rounds, bytes(in), bytes(out));
 }
 
 void CRijndael::DecryptBlock(const char* in, char* out) const {
     if (!m_keyed) return;
+#ifdef ZEV_HAVE_AESNI
+    if (useHardware()) return decryptBlockAesni(m_decryptKeyBytes, m_rounds, bytes(in), bytes(out));
+#endif
     decryptBlock(m_decryptKeys, m_rounds, bytes(in), bytes(out));
 }
 
@@ -246,20 +309,22 @@ void CRijndael::Encrypt(const char* in, char* out, unsigned n, int mode) {
     switch (mode) {
         case ECB:
             for (; src != end; src += kBlock, dst += kBlock) {
-                encryptBlock(m_encryptKeys, m_rounds, src, dst);
+                EncryptBlock(reinterpret_cast<const char*>(src), reinterpret_cast<char*>(dst));
             }
             break;
         case CBC:
             for (; src != end; src += kBlock, dst += kBlock) {
                 for (int i = 0; i < kBlock; ++i)
                     m_chain[i] = static_cast<Byte>(m_chain[i] ^ src[i]);
-                encryptBlock(m_encryptKeys, m_rounds, m_chain, m_chain);
+                EncryptBlock(reinterpret_cast<const char*>(m_chain),
+                             reinterpret_cast<char*>(m_chain));
                 std::memcpy(dst, m_chain, kBlock);
             }
             break;
         case CFB:
             for (; src != end; src += kBlock, dst += kBlock) {
-                encryptBlock(m_encryptKeys, m_rounds, m_chain, m_chain);
+                EncryptBlock(reinterpret_cast<const char*>(m_chain),
+                             reinterpret_cast<char*>(m_chain));
                 for (int i = 0; i < kBlock; ++i)
                     m_chain[i] = static_cast<Byte>(m_chain[i] ^ src[i]);
                 std::memcpy(dst, m_chain, kBlock);
@@ -279,12 +344,12 @@ void CRijndael::Decrypt(const char* in, char* out, unsigned n, int mode) {
     switch (mode) {
         case ECB:
             for (; src != end; src += kBlock, dst += kBlock) {
-                decryptBlock(m_decryptKeys, m_rounds, src, dst);
+                DecryptBlock(reinterpret_cast<const char*>(src), reinterpret_cast<char*>(dst));
             }
             break;
         case CBC:
             for (; src != end; src += kBlock, dst += kBlock) {
-                decryptBlock(m_decryptKeys, m_rounds, src, block);
+                DecryptBlock(reinterpret_cast<const char*>(src), reinterpret_cast<char*>(block));
                 // The ciphertext byte becomes the next chain, so take it before `dst` may
                 // overwrite it.
                 for (int i = 0; i < kBlock; ++i) {
@@ -296,7 +361,8 @@ void CRijndael::Decrypt(const char* in, char* out, unsigned n, int mode) {
             break;
         case CFB:
             for (; src != end; src += kBlock, dst += kBlock) {
-                encryptBlock(m_encryptKeys, m_rounds, m_chain, block);
+                EncryptBlock(reinterpret_cast<const char*>(m_chain),
+                             reinterpret_cast<char*>(block));
                 for (int i = 0; i < kBlock; ++i) {
                     const Byte c = src[i];
                     dst[i] = static_cast<Byte>(block[i] ^ c);

@@ -37,6 +37,11 @@ public:
 
     bool isKeyed() const { return m_keyed; }
 
+    // Whether blocks go through the processor's AES instructions (when it has them) or the
+    // portable tables. Both give the same bytes; tests switch to compare them.
+    static bool hardwareAvailable();
+    static void setHardwareAllowed(bool allowed);
+
 private:
     static constexpr int kBlock = 16;
     static constexpr int kMaxRounds = 14;
@@ -47,6 +52,9 @@ private:
     int m_rounds = 0;
     std::uint32_t m_encryptKeys[4 * (kMaxRounds + 1)] = {};
     std::uint32_t m_decryptKeys[4 * (kMaxRounds + 1)] = {};
+    // The same round keys as bytes in block order, the form the AES instructions take.
+    unsigned char m_encryptKeyBytes[16 * (kMaxRounds + 1)] = {};
+    unsigned char m_decryptKeyBytes[16 * (kMaxRounds + 1)] = {};
     unsigned char m_chain0[kBlock] = {};
     unsigned char m_chain[kBlock] = {};
 };

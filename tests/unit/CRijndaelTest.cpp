@@ -70,7 +70,22 @@ const std::string kSpPlain = fromHex(
 
 }  // namespace
 
-TEST(CRijndael, Fips197AppendixCKnownAnswers) {
+// The known answers hold for the processor's AES instructions and for the portable tables.
+class CRijndaelPaths : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        if (GetParam() && !CRijndael::hardwareAvailable()) GTEST_SKIP() << "no AES instructions";
+        CRijndael::setHardwareAllowed(GetParam());
+    }
+    void TearDown() override { CRijndael::setHardwareAllowed(true); }
+};
+
+INSTANTIATE_TEST_SUITE_P(CRijndael, CRijndaelPaths, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                             return param.param ? std::string("Hardware") : std::string("Tables");
+                         });
+
+TEST_P(CRijndaelPaths, Fips197AppendixCKnownAnswers) {
     struct Case {
         const char* key;
         const char* cipher;
@@ -98,7 +113,7 @@ TEST(CRijndael, Fips197AppendixCKnownAnswers) {
 
 // Each mode out of place and in place, and split over two calls to show that the chain carries
 // from one call to the next.
-TEST(CRijndael, Sp80038aAes128Modes) {
+TEST_P(CRijndaelPaths, Sp80038aAes128Modes) {
     struct Case {
         int mode;
         const char* cipher;
@@ -287,7 +302,7 @@ std::string randomBytes(std::mt19937& random, std::size_t n) {
 
 // Every key size and mode against OpenSSL, with the data split at a random block boundary into
 // two calls so that the chain handed from call to call is checked too.
-TEST(CRijndael, MatchesOpenSslOnRandomInputs) {
+TEST_P(CRijndaelPaths, MatchesOpenSslOnRandomInputs) {
     std::mt19937 random(20240611);
     const std::size_t keyLengths[] = {16, 24, 32};
     for (int i = 0; i < 300; ++i) {
