@@ -1,5 +1,6 @@
 #include <csignal>
 #include <cstring>
+#include <memory>
 
 #include "core/Background.h"
 #include "core/Clock.h"
@@ -36,17 +37,26 @@ void runPeriodicTasks(ServerContext& context, unsigned due) {
     if ((due & Schedule::kClock) != 0) session.tickClock();
 }
 
+// Datagrams read with one system call.
+constexpr int kReadBatch = 32;
+
 // Returns true when the port still had datagrams waiting after the cap.
-bool drainGamePort(ServerContext& context, unsigned char* buffer) {
-    sockaddr_in sender{};
-    for (int handled = 0; handled < kMaxDatagramsPerTurn; ++handled) {
-        int count = context.server->readData(&sender, buffer, kBufferSize);
+bool drainGamePort(ServerContext& context, ReceivedDatagram* batch) {
+    for (int handled = 0; handled < kMaxDatagramsPerTurn;) {
+        int count = context.server->readBatch(batch, kReadBatch);
         if (count <= 0) return false;
-        int length = context.session->decryptUniqueData(&sender, buffer, count);
-        if (length == -1) length = context.session->decryptGeneralData(buffer, count);
-        if (length <= 0) continue;
-        context.session->processCommand(static_cast<signed char>(buffer[0]), buffer + 1, &sender,
-                                        length);
+        for (int i = 0; i < count; ++i) {
+            ReceivedDatagram& datagram = batch[i];
+            unsigned char* buffer = datagram.data;
+            int length =
+                context.session->decryptUniqueData(&datagram.from, buffer, datagram.length);
+            if (length == -1) length = context.session->decryptGeneralData(buffer, datagram.length);
+            if (length <= 0) continue;
+            context.session->processCommand(static_cast<signed char>(buffer[0]), buffer + 1,
+                                            &datagram.from, length);
+        }
+        handled += count;
+        if (count < kReadBatch) return false;
     }
     return true;
 }
@@ -83,12 +93,13 @@ void runMainLoop(ServerContext& context) {
 
     unsigned char buffer[kBufferSize];
     std::memset(buffer, 0, sizeof(buffer));
+    auto batch = std::make_unique<ReceivedDatagram[]>(kReadBatch);
     Schedule schedule;
     schedule.start(Clock::monotonicSeconds());
 
     while (!shouldStop(context)) {
         runPeriodicTasks(context, schedule.takeDue(Clock::monotonicSeconds()));
-        bool backlog = drainGamePort(context, buffer);
+        bool backlog = drainGamePort(context, batch.get());
         backlog = drainAdminPort(context, buffer) || backlog;
         if (context.listingResponder) context.listingResponder->Update();
 

@@ -33,7 +33,8 @@ GameSession::GameSession() : GameSession(*Server::getInstance(), *AdminServer::g
 GameSession::GameSession(ServerInterface& gameEndpoint, ServerInterface& adminEndpoint)
     : m_players(*PlayerList::getInstance()),
       m_gameEndpoint(gameEndpoint),
-      m_adminEndpoint(adminEndpoint) {
+      m_adminEndpoint(adminEndpoint),
+      m_gameBatch(gameEndpoint) {
     Conf* conf = Conf::getInstance();
     bool listen = Log::getInstance()->getListenMode();
 
@@ -54,6 +55,8 @@ GameSession::GameSession(ServerInterface& gameEndpoint, ServerInterface& adminEn
     m_gameHour = conf->getConfEntryValueAsInt("GameHour");
     m_gameMins = conf->getConfEntryValueAsInt("GameMins");
     m_randomWeather = conf->getConfEntryValueAsInt("RandomWeather") == 1;
+    m_testmode = conf->getConfEntryValueAsInt("Testmode") == 1;
+    m_statLogging = conf->getConfEntryValueAsInt("StatLogging") == 1;
 
     for (int id = 0; id < kStatisticsSlots; ++id) resetStatistics(id);
 

@@ -13,6 +13,7 @@
 
 #include "game/PlayerList.h"
 #include "net/CRijndael.h"
+#include "net/SendBatch.h"
 
 class ServerInterface;
 
@@ -235,7 +236,12 @@ private:
     // The last vehicle selector and weapon written to the statistics log, by player id.
     int m_vehicleLog[kStatisticsSlots];
     int m_weaponLog[kStatisticsSlots];
+    // Flags that only change at start-up, read once so the relay never looks them up.
+    bool m_testmode = false;
+    bool m_statLogging = false;
     unsigned char m_motdPacket[kMotdPacketSize] = {};
     char m_motdUrl[kMotdUrlSize] = {};
     bool m_motdLoaded = false;
+    // The copies of one fan-out, sent with one system call.
+    SendBatch m_gameBatch;
 };

@@ -22,8 +22,6 @@ bool startsWith(const std::string& text, const char* prefix) {
 
 std::uint16_t pingStamp() { return static_cast<std::uint16_t>(Clock::wallMillis() & 0xFFFF); }
 
-bool statisticsOn() { return Conf::getInstance()->getConfEntryValueAsInt("StatLogging") == 1; }
-
 }  // namespace
 
 std::string GameSession::nickOf(int id) {
@@ -180,7 +178,7 @@ void GameSession::handleDeath(int id, const unsigned char* payload, int length) 
     m_players.incrementPlayerDeathCountPerSecond(id);
     if (!m_players.doesPlayerExist(killer)) return;
 
-    if (statisticsOn()) {
+    if (m_statLogging) {
         Log* log = Log::getInstance();
         log->writeToLog("Kill: " + std::to_string(killer) + " " + std::to_string(id) + " " +
                             std::to_string(weapon),
@@ -247,8 +245,7 @@ void GameSession::handleSkinChange(int id, const unsigned char* payload, int len
     m_players.storePlayerSkin(id, skin);
     const unsigned char packet[3] = {23, static_cast<unsigned char>(id),
                                      static_cast<unsigned char>(skin)};
-    bool echo = Conf::getInstance()->getConfEntryValueAsInt("Testmode") == 1;
-    broadcastData(packet, sizeof(packet), echo ? -1 : id, false);
+    broadcastData(packet, sizeof(packet), m_testmode ? -1 : id, false);
 }
 
 void GameSession::handleSkinQuery(int id, const unsigned char* payload, int length) {

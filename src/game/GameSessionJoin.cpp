@@ -114,7 +114,7 @@ void GameSession::announceJoin(int id, const char* nick, const sockaddr_in* from
         logLine("JOIN: '" + std::string(nick) + "', PlayerID = " + std::to_string(id) + " (" +
                 address + ")");
     }
-    if (Conf::getInstance()->getConfEntryValueAsInt("StatLogging") == 1) {
+    if (m_statLogging) {
         const std::string separator = "\xA9";
         writeFileOnly(
             log, "Join: " + std::to_string(id) + separator + nick + separator + address + separator,
@@ -203,7 +203,7 @@ void GameSession::handleQuit(int id) {
     } else {
         logLine("QUIT: '" + std::string(nick) + "', PlayerID = " + std::to_string(id));
     }
-    if (Conf::getInstance()->getConfEntryValueAsInt("StatLogging") == 1) {
+    if (m_statLogging) {
         writeFileOnly(log, "Quit: " + std::to_string(id), true);
     }
     m_players.removePlayer(id);

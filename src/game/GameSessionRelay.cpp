@@ -56,7 +56,7 @@ void GameSession::handleStateReport(int id, const unsigned char* payload, int le
     packet[1] = static_cast<unsigned char>(id);
     std::memcpy(packet + 2, payload, static_cast<std::size_t>(length - 1));
     storeStateRecord(id, payload, length - 1);
-    if (Conf::getInstance()->getConfEntryValueAsInt("Testmode") == 1) {
+    if (m_testmode) {
         broadcastGameData(packet, length + 1, id, -1, false);
     } else {
         broadcastGameData(packet, length + 1, id, id, payload[0] != 0);
@@ -77,7 +77,7 @@ void GameSession::broadcastGameData(const unsigned char* packet, int length, int
                                     int exceptId, bool useVisibility) {
     unsigned char compact[kCompactBufferSize];
     int compactLength = buildCompactPacket(senderId, compact);
-    bool statistics = Conf::getInstance()->getConfEntryValueAsInt("StatLogging") == 1;
+    bool statistics = m_statLogging;
 
     for (auto it = m_players.getIteratorBegin(); it != m_players.getIteratorEnd(); ++it) {
         if (!it->second.connected || it->first == exceptId) continue;
@@ -87,11 +87,13 @@ void GameSession::broadcastGameData(const unsigned char* packet, int length, int
             statistics = false;
         }
         if (useVisibility && compactLength > 0 && !m_players.isPlayerVisible(senderId, it->first)) {
-            sendToPlayer(it->second, compact, compactLength);
+            m_gameBatch.addSealed(it->second.uniqueCipher, it->second.address, compact,
+                                  compactLength);
         } else {
-            sendToPlayer(it->second, packet, length);
+            m_gameBatch.addSealed(it->second.uniqueCipher, it->second.address, packet, length);
         }
     }
+    m_gameBatch.flush();
 
     if (compactLength == 0) return;
     // Admins get a player on foot without the compact form's trailing tagged values.

@@ -127,6 +127,95 @@ int ServerInterface::transmit(const sockaddr_in* destination, const unsigned cha
     return static_cast<int>(sent);
 }
 
+int ServerInterface::readBatch(ReceivedDatagram* datagrams, int max) {
+    if (!m_listening || max <= 0) return 0;
+    constexpr int kMaxBatch = 64;
+    if (max > kMaxBatch) max = kMaxBatch;
+    mmsghdr messages[kMaxBatch];
+    iovec vectors[kMaxBatch];
+    for (int i = 0; i < max; ++i) {
+        vectors[i] = iovec{datagrams[i].data, sizeof(datagrams[i].data)};
+        messages[i] = mmsghdr{};
+        messages[i].msg_hdr.msg_name = &datagrams[i].from;
+        messages[i].msg_hdr.msg_namelen = sizeof(datagrams[i].from);
+        messages[i].msg_hdr.msg_iov = &vectors[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    int count =
+        recvmmsg(m_socketHandle, messages, static_cast<unsigned>(max), MSG_DONTWAIT, nullptr);
+    if (count <= 0) return 0;
+    for (int i = 0; i < count; ++i) {
+        datagrams[i].length = static_cast<int>(messages[i].msg_len);
+        m_bytesRead += datagrams[i].length;
+    }
+    return count;
+}
+
+void ServerInterface::sendBatch(const OutgoingDatagram* datagrams, int count) {
+    // Datagrams are gathered until the limit could be reached; then what is gathered goes out
+    // first, so each drop decision sees exactly the bytes sent before it.
+    int start = 0;
+    std::uint32_t gathered = 0;
+    for (int i = 0; i < count; ++i) {
+        if (!m_sendLimitEnabled || m_bytesSentSinceReset + gathered < m_sendLimit) {
+            gathered += static_cast<std::uint32_t>(datagrams[i].length);
+            continue;
+        }
+        sendCounted(datagrams + start, i - start);
+        start = i + 1;
+        gathered = 0;
+        if (m_bytesSentSinceReset >= m_sendLimit) {
+            dropDatagram(datagrams[i].length);
+        } else {
+            sendCounted(datagrams + i, 1);
+        }
+    }
+    sendCounted(datagrams + start, count - start);
+}
+
+void ServerInterface::sendCounted(const OutgoingDatagram* datagrams, int count) {
+    constexpr int kChunk = 64;
+    int sent[kChunk];
+    for (int offset = 0; offset < count; offset += kChunk) {
+        int chunk = count - offset < kChunk ? count - offset : kChunk;
+        transmitBatch(datagrams + offset, chunk, sent);
+        for (int i = 0; i < chunk; ++i) {
+            if (sent[i] <= 0) continue;
+            m_bytesSent += sent[i];
+            m_bytesSentSinceReset += static_cast<std::uint32_t>(sent[i]);
+            m_bytesSentOrDroppedSinceReset += static_cast<std::uint32_t>(sent[i]);
+        }
+    }
+}
+
+void ServerInterface::transmitBatch(const OutgoingDatagram* datagrams, int count, int* sent) {
+    constexpr int kChunk = 64;
+    mmsghdr messages[kChunk];
+    iovec vectors[kChunk];
+    for (int i = 0; i < count && i < kChunk; ++i) {
+        vectors[i] = iovec{const_cast<unsigned char*>(datagrams[i].data),
+                           static_cast<std::size_t>(datagrams[i].length)};
+        messages[i] = mmsghdr{};
+        messages[i].msg_hdr.msg_name = const_cast<sockaddr_in*>(&datagrams[i].to);
+        messages[i].msg_hdr.msg_namelen = sizeof(datagrams[i].to);
+        messages[i].msg_hdr.msg_iov = &vectors[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+        sent[i] = -1;
+    }
+    int done = 0;
+    while (done < count && done < kChunk) {
+        int result =
+            sendmmsg(m_socketHandle, messages + done, static_cast<unsigned>(count - done), 0);
+        if (result <= 0) {
+            // The first message failed; the others may still go.
+            ++done;
+            continue;
+        }
+        for (int i = done; i < done + result; ++i) sent[i] = static_cast<int>(messages[i].msg_len);
+        done += result;
+    }
+}
+
 void ServerInterface::resetBytesSentSinceReset() {
     m_bytesSentSinceReset = 0;
     m_bytesSentOrDroppedSinceReset = 0;

@@ -6,6 +6,20 @@
 
 #include <cstdint>
 
+// One datagram to send: its bytes stay the caller's until sendBatch returns.
+struct OutgoingDatagram {
+    sockaddr_in to;
+    const unsigned char* data;
+    int length;
+};
+
+// One datagram received by readBatch.
+struct ReceivedDatagram {
+    sockaddr_in from;
+    int length;
+    unsigned char data[1024];
+};
+
 class ServerInterface {
 public:
     // Reads the send-limit keys, so the configuration must be loaded first.
@@ -29,6 +43,12 @@ public:
     // Sends one datagram, or drops it when this period's limit is reached (returns 0). Negative
     // on a send error.
     int sendData(const sockaddr_in* destination, const unsigned char* data, int length);
+    // Receives up to `max` waiting datagrams at once, each cut to 1024 bytes. Returns how many,
+    // 0 when not listening or nothing is waiting.
+    int readBatch(ReceivedDatagram* datagrams, int max);
+    // Sends the datagrams in order, each under the send limit exactly as sendData would, with
+    // as few system calls as the kernel allows.
+    void sendBatch(const OutgoingDatagram* datagrams, int count);
     // Starts a new send-limit period.
     void resetBytesSentSinceReset();
 
@@ -48,9 +68,13 @@ public:
 protected:
     // The raw send of one datagram; tests override it to capture what would go out.
     virtual int transmit(const sockaddr_in* destination, const unsigned char* data, int length);
+    // The raw send of several datagrams: `sent[i]` gets the result for datagram i, as transmit
+    // would give it.
+    virtual void transmitBatch(const OutgoingDatagram* datagrams, int count, int* sent);
 
 private:
     void dropDatagram(int length);
+    void sendCounted(const OutgoingDatagram* datagrams, int count);
 
     sockaddr_in m_localAddress{};
     bool m_listening = false;

@@ -23,6 +23,11 @@ protected:
         sent.push_back({*destination, std::vector<std::uint8_t>(data, data + length)});
         return length;
     }
+    void transmitBatch(const OutgoingDatagram* datagrams, int count, int* result) override {
+        for (int i = 0; i < count; ++i) {
+            result[i] = transmit(&datagrams[i].to, datagrams[i].data, datagrams[i].length);
+        }
+    }
 };
 
 // A loopback IPv4 address with `host` as its last octet.
