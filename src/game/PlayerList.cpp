@@ -105,13 +105,12 @@ int PlayerList::getPlayerConnectedCount() const {
 
 int PlayerList::getPlayerID(const sockaddr_in* address) const {
     if (address == nullptr) return -1;
-    // The conversion returns a shared static buffer; keep our own copy for the walk.
-    char text[sizeof(Player::addressText)];
-    copyText(text, sizeof(text), ServerInterface::getAsciiAddress(address));
+    // The stored text is the canonical dotted form of the stored address, so comparing the
+    // addresses themselves gives the same answer without a text conversion per datagram.
     int found = -1;
     for (const auto& [id, player] : m_players) {
         if (!player.connected || player.address.sin_port != address->sin_port) continue;
-        if (std::strcmp(player.addressText, text) == 0) found = id;
+        if (player.address.sin_addr.s_addr == address->sin_addr.s_addr) found = id;
     }
     return found;
 }
