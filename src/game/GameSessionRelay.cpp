@@ -48,8 +48,8 @@ void GameSession::storeStateRecord(int id, const unsigned char* record, int leng
 }
 
 void GameSession::handleStateReport(int id, const unsigned char* payload, int length) {
-    // Nothing to relay without at least the selector.
-    if (length < 2) return;
+    // Nothing to relay without at least the selector; nothing longer than a datagram can be.
+    if (length < 2 || length > kMaxDatagramSize) return;
     m_players.setPlayerDead(id, false);
     unsigned char packet[kMaxInnerSize];
     packet[0] = 10;
