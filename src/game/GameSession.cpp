@@ -91,11 +91,16 @@ bool GameSession::loadMessageOfTheDay() {
     // A file that cannot be opened leaves the loaded message as it was.
     std::FILE* file = std::fopen("motd.txt", "r");
     if (file == nullptr) return false;
+    // One byte is kept back so that the text always ends with its NUL.
+    unsigned char read[kMotdPacketSize - 2];
+    std::size_t count = std::fread(read, 1, sizeof(read), file);
+    bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    // A name that opens but cannot be read (a folder) is no new message either.
+    if (failed) return false;
     std::memset(m_motdPacket, 0, sizeof(m_motdPacket));
     m_motdPacket[0] = 21;
-    // One byte is kept back so that the text always ends with its NUL.
-    std::size_t count = std::fread(m_motdPacket + 1, 1, kMotdPacketSize - 2, file);
-    std::fclose(file);
+    std::memcpy(m_motdPacket + 1, read, count);
     char* text = reinterpret_cast<char*>(m_motdPacket + 1);
     if (count > 0 && text[count - 1] == '\n') {
         text[--count] = '\0';
