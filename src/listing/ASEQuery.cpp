@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "core/Clock.h"
 #include "listing/ASEFormat.h"
 #include "listing/ASEState.h"
 
@@ -86,7 +87,10 @@ void answerStatus(const sockaddr_in& from) {
 
 void answer(std::size_t length, const sockaddr_in& from) {
     AseState& s = state();
-    switch (s.packet[0]) {
+    const unsigned char first = s.packet[0];
+    if (first != 's' && first != 'p' && first != 'g' && first != 'v') return;
+    if (!s.replies.allow(ntohl(from.sin_addr.s_addr), Clock::monotonicMillis())) return;
+    switch (first) {
         case 's':
             return answerStatus(from);
         case 'p':

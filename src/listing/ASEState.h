@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "listing/ASEFormat.h"
+#include "listing/ASEReplyLimiter.h"
 
 struct AseState {
     bool ready = false;
@@ -29,6 +30,7 @@ struct AseState {
     bool hasSecondary = false;
     bool fallback = false;
     AseHeartbeatSchedule heartbeat;
+    AseReplyLimiter replies;
 };
 
 AseState& aseState();

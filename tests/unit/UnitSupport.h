@@ -50,7 +50,8 @@ public:
         m_changed = chdir(path.c_str()) == 0;
     }
     ~WorkingDirectory() {
-        if (m_changed && !m_previous.empty()) (void)chdir(m_previous.c_str());
+        // Nothing useful can be done in a destructor when the way back is gone.
+        if (m_changed && !m_previous.empty() && chdir(m_previous.c_str()) != 0) m_changed = false;
     }
     WorkingDirectory(const WorkingDirectory&) = delete;
     WorkingDirectory& operator=(const WorkingDirectory&) = delete;
