@@ -4,6 +4,7 @@
 #include "admin/AdminRules.h"
 #include "admin/Ban.h"
 #include "admin/WarnList.h"
+#include "core/Clock.h"
 #include "core/Conf.h"
 #include "core/Log.h"
 #include "game/ChatRules.h"
@@ -72,6 +73,7 @@ void GameSession::handleAdminLogin(int adminId, const unsigned char* payload,
     if (m_adminList.getPlayerID(login.nick.c_str()) >= 0) return refuse(kNickInUse);
     if (login.level == 2 && !m_adminPlusEnabled) return refuse(kAdminPlusDisabled);
 
+    if (!m_passwordChecks.take(Clock::monotonicMillis())) return;
     const char* expected = Conf::getInstance()->getConfEntryValue(
         login.level == 2 ? "AdminPlusPassword" : "AdminPassword");
     const std::string address = ServerInterface::getAsciiAddress(from);

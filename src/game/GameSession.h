@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 
+#include "core/TokenBucket.h"
 #include "game/PlayerList.h"
 #include "net/CRijndael.h"
 #include "net/SendBatch.h"
@@ -242,6 +243,9 @@ private:
     unsigned char m_motdPacket[kMotdPacketSize] = {};
     char m_motdUrl[kMotdUrlSize] = {};
     bool m_motdLoaded = false;
+    // Password comparisons (join and admin login) answer unauthenticated datagrams; beyond this
+    // rate they are dropped unanswered, so guessing is slow and cannot be used to ban others.
+    TokenBucket m_passwordChecks{10, 10};
     // The copies of one fan-out, sent with one system call.
     SendBatch m_gameBatch;
 };

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "admin/Ban.h"
+#include "core/Clock.h"
 #include "core/Conf.h"
 #include "core/Log.h"
 #include "game/GameSession.h"
@@ -86,6 +87,7 @@ void GameSession::handleJoinRequest(int id, const unsigned char* payload, const 
     if (m_players.getPlayerID(request.nick.c_str()) >= 0) return refuseJoin(from, kNickInUse);
     if (isReservedNick(request.nick, clientKind)) return refuseJoin(from, kReservedNick);
     if (m_passwordRequired) {
+        if (!m_passwordChecks.take(Clock::monotonicMillis())) return;
         const char* password = Conf::getInstance()->getConfEntryValue("ServerPassword");
         if (password == nullptr || request.password != password) {
             logLine("ERROR: Unable to add '" + request.nick + "' from '" + address +

@@ -334,11 +334,14 @@ TEST_F(AdminTest, TenthWrongPasswordBansTheAddressWhateverPortNickAndLevel) {
                   std::string(level == 2 ? "ADMINPLUS" : "ADMIN") + "-ERROR: Unable to add '" +
                       nick + "' password is incorrect. Attempt " + std::to_string(attempt) + ".\n");
         clearSent();
+        // Password checks are rate-limited; these come a little apart, as a person types.
+        Clock::advanceMillis(200);
     }
     // Another address counts on its own.
     send(loopbackAddress(51, 7000), loginRequest(1, "Other", "bad"));
     EXPECT_EQ(console(), "ADMIN-ERROR: Unable to add 'Other' password is incorrect. Attempt 1.\n");
     clearSent();
+    Clock::advanceMillis(200);
 
     sockaddr_in tenth = loopbackAddress(50, 7010);
     send(tenth, loginRequest(1, "N10", "bad"));
@@ -351,6 +354,22 @@ TEST_F(AdminTest, TenthWrongPasswordBansTheAddressWhateverPortNickAndLevel) {
     send(eleventh, loginRequest(1, "Good", kPassword));
     EXPECT_EQ(adminGot(eleventh), (Replies{{6, 1}}));
     EXPECT_EQ(admins().getPlayerCount(), 0);
+}
+
+TEST_F(AdminTest, PasswordChecksBeyondTenASecondAreDroppedUnanswered) {
+    for (int attempt = 1; attempt <= 10; ++attempt) {
+        send(loopbackAddress(70, static_cast<std::uint16_t>(attempt)), loginRequest(1, "X", "bad"));
+    }
+    clearSent();
+    clearConsole();
+    sockaddr_in late = loopbackAddress(71, 1);
+    send(late, loginRequest(1, "Late", kPassword));
+    EXPECT_EQ(adminGot(late), Replies{}) << "no answer, not even to the right password";
+    EXPECT_EQ(console(), "");
+    EXPECT_EQ(admins().getPlayerCount(), 0);
+    Clock::advanceMillis(100);
+    send(late, loginRequest(1, "Late", kPassword));
+    EXPECT_EQ(admins().getPlayerCount(), 1) << "one check comes back every tenth of a second";
 }
 
 TEST_F(AdminTest, FullWarnListEvictsTheOldestAddressThatIsNotBanned) {
