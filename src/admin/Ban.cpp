@@ -12,6 +12,8 @@
 #include <cstring>
 
 #include "core/AtomicFile.h"
+#include "core/Clock.h"
+#include "core/Log.h"
 #include "net/ServerInterface.h"
 
 Ban* Ban::s_instance = nullptr;
@@ -110,6 +112,33 @@ bool Ban::addIP(const char* text) {
 
 bool Ban::addIP(const sockaddr_in* address) {
     return addIP(ServerInterface::getAsciiAddress(address));
+}
+
+bool Ban::addAutomaticIP(const char* text) {
+    if (text == nullptr) return false;
+    std::int64_t now = Clock::monotonicMillis();
+    if (m_automaticBanCount < kMaxAutomaticBans && m_automaticBans.take(now)) {
+        ++m_automaticBanCount;
+        addIP(text);
+        return true;
+    }
+    // One line a second at most, naming how many went unlogged before it.
+    if (!m_suppressionLines.take(now)) {
+        ++m_unloggedSuppressions;
+        return false;
+    }
+    std::string line = std::string("SERVER-WARNING: Automatic ban of '") + text +
+                       "' suppressed: too many automatic bans.";
+    if (m_unloggedSuppressions > 0) {
+        line += " (" + std::to_string(m_unloggedSuppressions) + " more suppressed before it)";
+    }
+    m_unloggedSuppressions = 0;
+    Log::getInstance()->writeToLog(line, true, true);
+    return false;
+}
+
+bool Ban::addAutomaticIP(const sockaddr_in* address) {
+    return addAutomaticIP(ServerInterface::getAsciiAddress(address));
 }
 
 bool Ban::removeIP(const char* text) {

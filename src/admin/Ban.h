@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "core/TokenBucket.h"
+
 class Ban {
 public:
     enum class LoadResult {
@@ -51,6 +53,13 @@ public:
     bool addIP(const char* text);
     // Appends the address's dotted-decimal text; the port is ignored.
     bool addIP(const sockaddr_in* address);
+    // A ban the server decides on its own (floods, bad passwords). Those are driven by datagrams
+    // whose sender may be forged, so they are limited in rate and in total; a suppressed ban is
+    // logged and not added. True when the address was added.
+    bool addAutomaticIP(const char* text);
+    bool addAutomaticIP(const sockaddr_in* address);
+
+    static constexpr int kMaxAutomaticBans = 1000;
     // Removes the first entry equal to `text` and writes the list. False, without writing, when
     // no entry is equal (an address banned only through a wildcard entry is not removed).
     bool removeIP(const char* text);
@@ -77,4 +86,8 @@ private:
     std::string m_fileName;
     std::vector<std::string> m_entries;
     bool m_writesHeld = false;
+    TokenBucket m_automaticBans{1, 20};
+    int m_automaticBanCount = 0;
+    TokenBucket m_suppressionLines{1, 1};
+    int m_unloggedSuppressions = 0;
 };

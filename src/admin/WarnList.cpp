@@ -44,7 +44,7 @@ int AddToWarnList(const char* addressText, const sockaddr_in* address) {
     }
     unsigned count = ++found->second->count;
     if (count <= kAttemptsBeforeBan) return static_cast<int>(count);
-    Ban::getInstance()->addIP(address);
+    if (!Ban::getInstance()->addAutomaticIP(address)) return static_cast<int>(count);
     Log::getInstance()->writeToLog(
         std::string("BANNED: '") + addressText + "', Too many bad admin password attempts.", true,
         true);

@@ -13,7 +13,8 @@ constexpr std::size_t kWarnListCapacity = 16384;
 constexpr int kWarnListBanned = 255;
 
 // Counts one wrong password from `addressText` (the text of `address`). Returns the number of
-// this attempt, 1 to 9, or kWarnListBanned after banning the address on its tenth.
+// this attempt, 1 to 9, or kWarnListBanned after banning the address on its tenth (or the
+// attempt's number, above 9, when the ban was suppressed by the limit on automatic bans).
 int AddToWarnList(const char* addressText, const sockaddr_in* address);
 
 // Forgets every address; `capacity` bounds the list from then on.

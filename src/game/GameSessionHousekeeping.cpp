@@ -92,12 +92,13 @@ void GameSession::handleChatFloodingPlayers(int maxCount) {
         player.chatFloodCount = 0;
         player.deathsThisSecond = 0;
     }
-    bool ban = Conf::getInstance()->getConfEntryValueAsInt("BanOnChatFlood") == 1;
+    bool banFlooders = Conf::getInstance()->getConfEntryValueAsInt("BanOnChatFlood") == 1;
     for (int id : flooders) {
         std::string nick = nickOf(id);
         std::string tail = "', PlayerID = " + std::to_string(id);
+        // When automatic bans are being suppressed the flooder is still kicked.
+        bool ban = banFlooders && Ban::getInstance()->addAutomaticIP(m_players.getPlayerAddr(id));
         if (ban) {
-            Ban::getInstance()->addIP(m_players.getPlayerAddr(id));
             logLine("BANNED: '" + nick + tail + " ... banned due to chat flood.");
         } else {
             logLine("QUIT: '" + nick + tail + " ... quit due to chat flood.");
@@ -127,9 +128,9 @@ void GameSession::handleJoinFloodingPlayers() {
             ++entry.age;
             continue;
         }
-        if (entry.attempts > kJoinFloodBanAttempts) {
+        if (entry.attempts > kJoinFloodBanAttempts &&
+            Ban::getInstance()->addAutomaticIP(address.c_str())) {
             logLine("BANNED: '" + address + "' for Join Flood.");
-            Ban::getInstance()->addIP(address.c_str());
         }
         expired.push_back(address);
     }

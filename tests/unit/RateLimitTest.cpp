@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "UnitSupport.h"
+#include "admin/Ban.h"
 #include "core/TokenBucket.h"
 #include "listing/ASEReplyLimiter.h"
 
@@ -42,4 +44,40 @@ TEST(AseReplyLimiter, ForgedFloodNeitherAmplifiesNorStarvesAReturningBrowser) {
     EXPECT_LE(floodAnswered, 50 * 10 + 50) << "new sources share 50 replies a second";
     EXPECT_LE(limiter.trackedSources(),
               AseReplyLimiter::kNewSources + AseReplyLimiter::kReturningSources);
+}
+
+namespace {
+
+class AutomaticBanTest : public CoreTest {
+protected:
+    void TearDown() override {
+        delete Ban::getInstance();
+        CoreTest::TearDown();
+    }
+    TempDir m_dir;
+};
+
+}  // namespace
+
+TEST_F(AutomaticBanTest, BurstThenOneASecondWithSuppressionsLogged) {
+    Ban* bans = Ban::getInstance();
+    bans->load(m_dir.file("banned.txt").c_str());
+    int added = 0;
+    for (int i = 0; i < 25; ++i) {
+        std::string address = "10.0.1." + std::to_string(i + 1);
+        added += bans->addAutomaticIP(address.c_str()) ? 1 : 0;
+    }
+    EXPECT_EQ(added, 20);
+    EXPECT_EQ(console(),
+              "SERVER-WARNING: Automatic ban of '10.0.1.21' suppressed: too many automatic "
+              "bans.\n");
+    clearConsole();
+    Clock::advanceMillis(1000);
+    EXPECT_TRUE(bans->addAutomaticIP("10.0.2.1"));
+    EXPECT_FALSE(bans->addAutomaticIP("10.0.2.2"));
+    EXPECT_EQ(console(),
+              "SERVER-WARNING: Automatic ban of '10.0.2.2' suppressed: too many automatic bans. "
+              "(4 more suppressed before it)\n");
+    EXPECT_TRUE(bans->addIP("10.0.3.1")) << "an admin's ban is never limited";
+    EXPECT_EQ(bans->getEntryCount(), 22);
 }
