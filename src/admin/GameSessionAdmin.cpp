@@ -9,7 +9,6 @@
 #include "core/Log.h"
 #include "game/ChatRules.h"
 #include "game/GameSession.h"
-#include "net/ByteWriter.h"
 #include "net/ServerInterface.h"
 
 namespace {
@@ -51,6 +50,7 @@ void GameSession::processAdminCommand(int command, const unsigned char* payload,
 }
 
 void GameSession::replyToAdmin(const sockaddr_in* to, const unsigned char* data, int length) {
+    if (length <= 0) return;
     m_adminEndpoint.sendData(to, data, length);
 }
 
@@ -116,41 +116,25 @@ void GameSession::handleAdminChat(int adminId, const unsigned char* payload, int
     if (text.empty()) return;
     if (m_chatToLog) logLine(logText);
     unsigned char packet[4 + 128];
-    ByteWriter line(packet, sizeof(packet));
-    line.u8(3);
-    line.u8(static_cast<std::uint8_t>(adminId));
-    line.u8(static_cast<std::uint8_t>(type));
-    line.bytes(text.data(), text.size());
-    line.u8(0);
-    broadcastData(packet, static_cast<int>(line.size()), -1, true);
+    broadcastData(packet, writeChatLine(packet, sizeof(packet), adminId, type, "", text), -1, true);
 }
 
 void GameSession::handleAdminPrivateMessage(int adminId, int type, const std::string& text,
                                             const std::string& logText) {
     PrivateMessage message = parsePrivateMessage(text);
-    unsigned char packet[4 + 6 + 128];
-    auto build = [&](const char* prefix) {
-        ByteWriter writer(packet, sizeof(packet));
-        writer.u8(3);
-        writer.u8(static_cast<std::uint8_t>(adminId));
-        writer.u8(static_cast<std::uint8_t>(type));
-        writer.bytes(prefix, std::strlen(prefix));
-        writer.bytes(message.text.data(), message.text.size());
-        writer.u8(0);
-        return static_cast<int>(writer.size());
-    };
     if (message.text.empty()) return;
+    unsigned char packet[4 + 6 + 128];
     const sockaddr_in* sender = m_adminList.getPlayerAddr(adminId);
-    if (sender != nullptr) replyToAdmin(sender, packet, build("/msgr "));
+    if (sender != nullptr) {
+        replyToAdmin(sender, packet,
+                     writeChatLine(packet, sizeof(packet), adminId, type, "/msgr ", message.text));
+    }
     if (message.recipients.empty()) return;
 
-    int packetLength = build("/msg ");
-    int maxPlayers = Conf::getInstance()->getConfEntryValueAsInt("MaxPlayers");
+    int packetLength = writeChatLine(packet, sizeof(packet), adminId, type, "/msg ", message.text);
     for (std::size_t i = 0; i < message.recipients.size(); ++i) {
-        const std::string& token = message.recipients[i];
-        int to = !token.empty() && token[0] == '#' ? parseRecipientNumber(token, maxPlayers)
-                                                   : m_players.getPlayerID(token.c_str());
-        if (to < 0 || !m_players.doesPlayerExist(to)) continue;
+        int to = resolveRecipient(message.recipients[i]);
+        if (to < 0) continue;
         if (i + 1 == message.recipients.size() && m_chatToLog) logLine(logText);
         sendToId(to, packet, packetLength);
     }

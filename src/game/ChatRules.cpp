@@ -1,6 +1,9 @@
 #include "game/ChatRules.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "net/ByteWriter.h"
 
 namespace {
 
@@ -64,4 +67,16 @@ int parseRecipientNumber(const std::string& token, int maxPlayers) {
         if (value > maxPlayers) return -1;
     }
     return static_cast<int>(value);
+}
+
+int writeChatLine(unsigned char* out, std::size_t capacity, int senderId, int type,
+                  const char* prefix, const std::string& text) {
+    ByteWriter writer(out, capacity);
+    writer.u8(3);
+    writer.u8(static_cast<std::uint8_t>(senderId));
+    writer.u8(static_cast<std::uint8_t>(type));
+    writer.bytes(prefix, std::strlen(prefix));
+    writer.bytes(text.data(), text.size());
+    writer.u8(0);
+    return writer.ok() ? static_cast<int>(writer.size()) : 0;
 }

@@ -19,6 +19,11 @@ struct PrivateMessage {
 // separate up to three tokens, and a token that reaches 12 characters ends the list.
 PrivateMessage parsePrivateMessage(const std::string& line);
 
+// Writes the chat packet [3, sender id, type, prefix, text, NUL] to `out` and returns its
+// length, or 0 when it does not fit `capacity`.
+int writeChatLine(unsigned char* out, std::size_t capacity, int senderId, int type,
+                  const char* prefix, const std::string& text);
+
 // The player id of a "#digits" token when it is 0 to `maxPlayers`; -1 for anything else
 // (including a number too large to hold).
 int parseRecipientNumber(const std::string& token, int maxPlayers);

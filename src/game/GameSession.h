@@ -175,6 +175,8 @@ private:
     // The ping-reply steps: reset the timeout, report the ping to all, take the reply stamp.
     void acceptPingReply(int id);
     void sendToId(int id, const unsigned char* data, int length);
+    // The joined player a private-message token names ("#id" or a nick), or -1.
+    int resolveRecipient(const std::string& token);
     std::string nickOf(int id);
 
     // admin/GameSessionAdmin.cpp: login, quit, chat.

@@ -45,6 +45,7 @@ void GameSession::sendToPlayer(const Player& player, const unsigned char* data, 
 }
 
 void GameSession::sendToAdmins(const unsigned char* data, int length) {
+    if (length <= 0) return;
     for (auto it = m_adminList.getIteratorBegin(); it != m_adminList.getIteratorEnd(); ++it) {
         if (it->second.connected) m_adminEndpoint.sendData(&it->second.address, data, length);
     }

@@ -51,50 +51,32 @@ void GameSession::handleChat(int id, const unsigned char* payload, int length) {
     if (m_players.getPlayerDead(id)) type = kDeadChatType;
 
     unsigned char packet[4 + 128];
-    ByteWriter line(packet, sizeof(packet));
-    line.u8(3);
-    line.u8(static_cast<std::uint8_t>(id));
-    line.u8(static_cast<std::uint8_t>(type));
-    line.bytes(text.data(), text.size());
-    line.u8(0);
-    broadcastData(packet, static_cast<int>(line.size()), -1, true);
+    broadcastData(packet, writeChatLine(packet, sizeof(packet), id, type, "", text), -1, true);
     m_players.incrementChatFloodCountForPlayer(id);
+}
+
+int GameSession::resolveRecipient(const std::string& token) {
+    int id = !token.empty() && token[0] == '#' ? parseRecipientNumber(token, m_maxPlayers)
+                                               : m_players.getPlayerID(token.c_str());
+    return id >= 0 && m_players.doesPlayerExist(id) ? id : -1;
 }
 
 void GameSession::handlePrivateMessage(int id, int type, const std::string& line) {
     // Room for the header, "/msgr ", a whole cleaned line and its NUL.
     unsigned char packet[4 + 6 + 128];
-    ByteWriter copy(packet, sizeof(packet));
-    copy.u8(3);
-    copy.u8(static_cast<std::uint8_t>(id));
-    copy.u8(static_cast<std::uint8_t>(type));
-    copy.bytes(line.data(), line.size());
-    copy.u8(0);
-    sendToAdmins(packet, static_cast<int>(copy.size()));
+    sendToAdmins(packet, writeChatLine(packet, sizeof(packet), id, type, "", line));
 
     PrivateMessage message = parsePrivateMessage(line);
-    auto build = [&](const char* prefix) {
-        ByteWriter writer(packet, sizeof(packet));
-        writer.u8(3);
-        writer.u8(static_cast<std::uint8_t>(id));
-        writer.u8(static_cast<std::uint8_t>(type));
-        writer.bytes(prefix, std::strlen(prefix));
-        writer.bytes(message.text.data(), message.text.size());
-        writer.u8(0);
-        return static_cast<int>(writer.size());
-    };
     if (!message.text.empty()) {
-        int echoLength = build("/msgr ");
-        sendToId(id, packet, echoLength);
+        sendToId(id, packet,
+                 writeChatLine(packet, sizeof(packet), id, type, "/msgr ", message.text));
     }
     if (!message.recipients.empty() && !message.text.empty() &&
         !m_players.isChatRepeated(id, message.text.c_str())) {
-        int packetLength = build("/msg ");
+        int packetLength = writeChatLine(packet, sizeof(packet), id, type, "/msg ", message.text);
         for (std::size_t i = 0; i < message.recipients.size(); ++i) {
-            const std::string& token = message.recipients[i];
-            int to = token.size() > 0 && token[0] == '#' ? parseRecipientNumber(token, m_maxPlayers)
-                                                         : m_players.getPlayerID(token.c_str());
-            if (to < 0 || !m_players.doesPlayerExist(to)) continue;
+            int to = resolveRecipient(message.recipients[i]);
+            if (to < 0) continue;
             bool last = i + 1 == message.recipients.size();
             if (last && m_chatToLog && !Log::getInstance()->getListenMode()) {
                 logLine("---> " + nickOf(id) + ": " + line);
