@@ -113,7 +113,12 @@ bool GameSession::loadMessageOfTheDay() {
 void GameSession::processCommand(int command, const unsigned char* payload, const sockaddr_in* from,
                                  int length) {
     int id = m_players.getPlayerID(from);
-    if (id >= 0) m_players.resetTimeoutForPlayer(id);
+    if (id >= 0) {
+        // Only a joined player's own key opens its datagrams, so this one proves the address.
+        Player& player = m_players.getPlayerMap().find(id)->second;
+        player.timeout = 0;
+        player.confirmed = true;
+    }
     if (Conf::getInstance()->getConfEntryValueAsInt("DebugOutput") == 1) {
         char line[160];
         std::snprintf(line, sizeof(line),

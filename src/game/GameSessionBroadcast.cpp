@@ -3,7 +3,7 @@
 void GameSession::broadcastData(const unsigned char* data, int length, int exceptId,
                                 bool toAdmins) {
     for (auto it = m_players.getIteratorBegin(); it != m_players.getIteratorEnd(); ++it) {
-        if (!it->second.connected || it->first == exceptId) continue;
+        if (!it->second.connected || !it->second.confirmed || it->first == exceptId) continue;
         m_gameBatch.addSealed(it->second.uniqueCipher, it->second.address, data, length);
     }
     m_gameBatch.flush();

@@ -80,7 +80,7 @@ void GameSession::broadcastGameData(const unsigned char* packet, int length, int
     bool statistics = m_statLogging;
 
     for (auto it = m_players.getIteratorBegin(); it != m_players.getIteratorEnd(); ++it) {
-        if (!it->second.connected || it->first == exceptId) continue;
+        if (!it->second.connected || !it->second.confirmed || it->first == exceptId) continue;
         // The lines only change when the tables do, so one scan per report says it all.
         if (statistics) {
             logStateStatistics(packet, length);

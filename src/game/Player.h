@@ -43,6 +43,10 @@ struct Player {
     // Death reports accepted in the current second.
     std::uint32_t deathsThisSecond = 0;
     bool dead = false;
+    // Set by the first datagram that decrypts under the player's own key. Until then the
+    // player gets only what answers its join (reply, message of the day) and the pings, so a
+    // join from a forged address cannot make the server stream the game to that address.
+    bool confirmed = false;
     // Keyed with `uniqueKey`; senders work on a copy so this one never changes.
     CRijndael uniqueCipher;
 };

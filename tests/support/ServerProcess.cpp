@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -32,6 +33,20 @@ bool isAlive(pid_t pid) {
     return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z' &&
            text[close + 2] != 'X';
 }
+
+// ZEV_SERVER_WRAPPER (for example "valgrind --error-exitcode=99") is put in front of the server
+// command, split at spaces; empty when unset.
+std::vector<std::string> wrapperWords() {
+    std::vector<std::string> words;
+    const char* wrapper = std::getenv("ZEV_SERVER_WRAPPER");
+    std::istringstream in(wrapper == nullptr ? "" : wrapper);
+    std::string word;
+    while (in >> word) words.push_back(word);
+    return words;
+}
+
+// A wrapped server (valgrind) starts and runs many times slower.
+int readinessTimeout(int timeoutMs) { return wrapperWords().empty() ? timeoutMs : timeoutMs * 10; }
 
 std::string readLink(const std::string& path) {
     std::error_code error;
@@ -80,9 +95,13 @@ ServerProcess::~ServerProcess() {
         waitpid(m_pid, nullptr, 0);
     }
     std::string errors = errorText();
-    if (errors.find("Sanitizer") != std::string::npos ||
-        errors.find("runtime error:") != std::string::npos) {
-        ADD_FAILURE() << "the server reported a sanitizer error:\n" << errors;
+    // The sanitizers' reports, then memcheck's when the server runs under valgrind.
+    for (const char* mark : {"Sanitizer", "runtime error:", "== Invalid ", "uninitialised",
+                             "are definitely lost", "Mismatched free", "Source and destination"}) {
+        if (errors.find(mark) != std::string::npos) {
+            ADD_FAILURE() << "the server reported a memory error:\n" << errors;
+            break;
+        }
     }
 }
 
@@ -91,7 +110,8 @@ void ServerProcess::writeConfig(const TestConfig& config) {
 }
 
 bool ServerProcess::start(const std::vector<std::string>& args) {
-    std::vector<std::string> words = {ZEVSERVER_PATH};
+    std::vector<std::string> words = wrapperWords();
+    words.push_back(ZEVSERVER_PATH);
     words.insert(words.end(), args.begin(), args.end());
     std::string out = m_dir.file("stdout.txt");
     std::string err = m_dir.file("stderr.txt");
@@ -109,15 +129,15 @@ bool ServerProcess::start(const std::vector<std::string>& args) {
         dup2(in, 0);
         dup2(outFd, 1);
         dup2(errFd, 2);
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     return true;
 }
 
 bool ServerProcess::startAndWaitReady(const std::vector<std::string>& args, int timeoutMs) {
-    return start(args) &&
-           waitForText("stdout.txt", "Server successfully started on port", timeoutMs);
+    return start(args) && waitForText("stdout.txt", "Server successfully started on port",
+                                      readinessTimeout(timeoutMs));
 }
 
 bool ServerProcess::startDetached(const std::vector<std::string>& args,
@@ -125,6 +145,7 @@ bool ServerProcess::startDetached(const std::vector<std::string>& args,
                                   int timeoutMs) {
     std::vector<std::string> words = {"-b"};
     words.insert(words.end(), args.begin(), args.end());
+    timeoutMs = readinessTimeout(timeoutMs);
     int status = -1;
     return start(words) && waitForExit(&status, timeoutMs) && status == 0 &&
            waitForText(logName, readyText, timeoutMs) && findDaemon(timeoutMs) > 0;

@@ -79,6 +79,11 @@ bool TestClient::sendWithGeneralKey(const Bytes& datagram) {
 bool TestClient::sendRaw(const Bytes& bytes) { return m_peer.sendTo(m_serverPort, bytes); }
 
 std::optional<Bytes> TestClient::receive(int timeoutMs) {
+    if (!m_pending.empty()) {
+        Bytes first = m_pending.front();
+        m_pending.pop_front();
+        return first;
+    }
     Bytes sealed;
     if (!m_peer.receive(sealed, timeoutMs)) return std::nullopt;
     return open(joined() ? m_uniqueKey : m_generalKey, sealed);
@@ -103,6 +108,7 @@ std::optional<Bytes> TestClient::waitFor(std::uint8_t code, int timeoutMs) {
 }
 
 bool TestClient::quietFor(int timeoutMs) {
+    if (!m_pending.empty()) return false;
     Bytes ignored;
     return !m_peer.receive(ignored, timeoutMs);
 }
@@ -113,6 +119,16 @@ std::optional<Bytes> TestClient::join(const std::string& nick, const std::string
     if (answer && answer->size() >= 37 && (*answer)[0] == 1) {
         m_id = (*answer)[4];
         std::memcpy(m_uniqueKey, answer->data() + 21, sizeof(m_uniqueKey));
+        send(Bytes{4});
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (std::chrono::steady_clock::now() < deadline) {
+            Bytes sealed;
+            if (!m_peer.receive(sealed, 100)) continue;
+            std::optional<Bytes> opened = open(m_uniqueKey, sealed);
+            if (!opened) continue;
+            if (*opened == Bytes{5}) break;
+            m_pending.push_back(*opened);
+        }
     }
     return answer;
 }

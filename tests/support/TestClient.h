@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,7 +46,10 @@ public:
     bool quietFor(int timeoutMs);
 
     // Sends a join request and waits for the answer under the general key. On a join reply the
-    // client takes its id and key from it. Returns the answer.
+    // client takes its id and key from it and, as a real client does, speaks under its key at
+    // once: the server relays the game to a newcomer only after that. It asks for a ping answer
+    // and waits for it, so the server has seen the datagram when join returns; what arrives
+    // meanwhile is kept for receive(). Returns the answer.
     std::optional<Bytes> join(const std::string& nick, const std::string& password = "");
 
     // The envelope operations, public for tests of their own.
@@ -58,4 +62,6 @@ private:
     std::uint8_t m_generalKey[16];
     std::uint8_t m_uniqueKey[16] = {};
     int m_id = -1;
+    // Datagrams opened while join waited, served first by receive().
+    std::deque<Bytes> m_pending;
 };

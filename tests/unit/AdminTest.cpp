@@ -111,6 +111,9 @@ protected:
         m_session->processCommand(1, request.data() + 1, &joined.address,
                                   static_cast<int>(request.size()));
         joined.id = players().getPlayerID(&joined.address);
+        // A client's first datagram under its own key lets the game reach it.
+        const unsigned char confirm[1] = {7};
+        m_session->processCommand(7, confirm + 1, &joined.address, 1);
         char raw[20] = {};
         players().getPlainKey(joined.id, raw);
         std::memcpy(joined.key, raw, 16);

@@ -37,6 +37,9 @@ protected:
         sockaddr_in from = loopbackAddress(host, 5000);
         Bytes request = TestClient::joinRequest(nick);
         m_session->processCommand(1, request.data() + 1, &from, static_cast<int>(request.size()));
+        // A client's first datagram under its own key lets the game reach it.
+        const unsigned char confirm[1] = {7};
+        m_session->processCommand(7, confirm + 1, &from, 1);
         return players().getPlayerID(&from);
     }
 
