@@ -80,7 +80,7 @@ void GameSession::handleAdminLogin(int adminId, const unsigned char* payload,
     const char* kind = login.level == 2 ? "ADMINPLUS" : "ADMIN";
     if (expected == nullptr || login.password != expected) {
         int attempt = AddToWarnList(address.c_str(), from);
-        if (attempt != kWarnListBanned) {
+        if (attempt != kWarnListBanned && allowNoisyLine(from)) {
             logLine(std::string(kind) + "-ERROR: Unable to add '" + login.nick +
                     "' password is incorrect. Attempt " + std::to_string(attempt) + ".");
         }

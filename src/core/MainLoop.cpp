@@ -24,6 +24,7 @@ void runPeriodicTasks(ServerContext& context, unsigned due) {
         session.removeTimedOutPlayers(15);
         session.updateAllPlayerTimeouts(1);
         session.pingAllPlayers();
+        session.reportSuppressedLogLines();
     }
     if ((due & Schedule::kSendPeriod) != 0) {
         context.server->resetBytesSentSinceReset();

@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 
+#include "core/LogLimiter.h"
 #include "core/TokenBucket.h"
 #include "game/PlayerList.h"
 #include "net/CRijndael.h"
@@ -106,6 +107,8 @@ public:
     void tickClock();
     // Called at shutdown; players are not told.
     void notifyPlayersOfShutdown();
+    // Writes how many noisy log lines were held back since the last call, if any.
+    void reportSuppressedLogLines();
 
     // The admin level of an admin connection: 1 admin, 2 admin plus; -1 for no such admin.
     int getAdminType(int id) const;
@@ -178,6 +181,8 @@ private:
     // The joined player a private-message token names ("#id" or a nick), or -1.
     int resolveRecipient(const std::string& token);
     std::string nickOf(int id);
+    // Whether a log line that `from` can cause at will may be written now.
+    bool allowNoisyLine(const sockaddr_in* from);
 
     // admin/GameSessionAdmin.cpp: login, quit, chat.
     void handleAdminLogin(int adminId, const unsigned char* payload, const sockaddr_in* from,
@@ -248,6 +253,7 @@ private:
     // Password comparisons (join and admin login) answer unauthenticated datagrams; beyond this
     // rate they are dropped unanswered, so guessing is slow and cannot be used to ban others.
     TokenBucket m_passwordChecks{10, 10};
+    LogLimiter m_noisyLines;
     // The copies of one fan-out, sent with one system call.
     SendBatch m_gameBatch;
 };

@@ -44,7 +44,9 @@ void GameSession::handleChat(int id, const unsigned char* payload, int length) {
         if (!startsWith(text, "/slap ")) return;
     }
     if (text.empty() || m_players.isChatRepeated(id, text.c_str())) return;
-    if (m_chatToLog && !Log::getInstance()->getListenMode()) {
+    // A logged-only line counts for no flood, so only the log limit holds it back.
+    bool logged = type != kLoggedOnlyChatType || allowNoisyLine(m_players.getPlayerAddr(id));
+    if (logged && m_chatToLog && !Log::getInstance()->getListenMode()) {
         logLine("---> " + nickOf(id) + ": " + text);
     }
     if (type == kLoggedOnlyChatType) return;

@@ -1,3 +1,5 @@
+#include <arpa/inet.h>
+
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -82,6 +84,16 @@ void GameSession::pingAllPlayers() {
 }
 
 void GameSession::notifyPlayersOfShutdown() {}
+
+bool GameSession::allowNoisyLine(const sockaddr_in* from) {
+    return from != nullptr &&
+           m_noisyLines.allow(ntohl(from->sin_addr.s_addr), Clock::monotonicMillis());
+}
+
+void GameSession::reportSuppressedLogLines() {
+    std::string summary = m_noisyLines.takeSummary();
+    if (!summary.empty()) logLine(summary);
+}
 
 void GameSession::handleChatFloodingPlayers(int maxCount) {
     std::vector<int> flooders;

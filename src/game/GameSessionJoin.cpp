@@ -90,9 +90,11 @@ void GameSession::handleJoinRequest(int id, const unsigned char* payload, const 
         if (!m_passwordChecks.take(Clock::monotonicMillis())) return;
         const char* password = Conf::getInstance()->getConfEntryValue("ServerPassword");
         if (password == nullptr || request.password != password) {
-            logLine("ERROR: Unable to add '" + request.nick + "' from '" + address +
-                    ",' password is incorrect.");
-            logLine(Log::printable(request.password));
+            if (allowNoisyLine(from)) {
+                logLine("ERROR: Unable to add '" + request.nick + "' from '" + address +
+                        ",' password is incorrect.");
+                logLine(Log::printable(request.password));
+            }
             return refuseJoin(from, kWrongPassword);
         }
     }

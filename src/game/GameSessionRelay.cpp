@@ -111,6 +111,8 @@ void GameSession::logStateStatistics(const unsigned char* packet, int length) {
     int id = static_cast<signed char>(packet[1]);
     int selector = static_cast<signed char>(packet[2]);
     if (id < 0 || id >= kStatisticsSlots) return;
+    // A client can flip its selector on every report; the lines it causes are limited.
+    if (!allowNoisyLine(m_players.getPlayerAddr(id))) return;
     Log* log = Log::getInstance();
     if (m_vehicleLog[id] != selector) {
         log->writeToLog("Veh: " + std::to_string(id) + " " + std::to_string(selector), true, false);

@@ -2,6 +2,7 @@
 
 #include "UnitSupport.h"
 #include "admin/Ban.h"
+#include "core/LogLimiter.h"
 #include "core/TokenBucket.h"
 #include "listing/ASEReplyLimiter.h"
 
@@ -80,4 +81,20 @@ TEST_F(AutomaticBanTest, BurstThenOneASecondWithSuppressionsLogged) {
               "(4 more suppressed before it)\n");
     EXPECT_TRUE(bans->addIP("10.0.3.1")) << "an admin's ban is never limited";
     EXPECT_EQ(bans->getEntryCount(), 22);
+}
+
+TEST(LogLimiter, LimitsEachSourceAndReportsWhatWasHeldBack) {
+    LogLimiter limiter;
+    int written = 0;
+    for (int i = 0; i < 30; ++i) written += limiter.allow(0x0A000001, 0) ? 1 : 0;
+    EXPECT_EQ(written, 10) << "a burst of ten from one source";
+    EXPECT_TRUE(limiter.allow(0x0A000002, 0)) << "another source is not held back by the first";
+    EXPECT_EQ(limiter.takeSummary(), "SERVER-WARNING: 20 log lines suppressed.");
+    EXPECT_EQ(limiter.takeSummary(), "");
+    // Many sources together stop at the total.
+    written = 0;
+    for (std::uint32_t source = 1; source <= 500; ++source) {
+        written += limiter.allow(0x0B000000 + source, 1) ? 1 : 0;
+    }
+    EXPECT_EQ(written, 100 - 11);
 }
