@@ -24,10 +24,6 @@ constexpr int kAdminPlusDisabled = 11;
 // Only the first 129 bytes of an admin chat datagram count.
 constexpr int kMaxAdminChatDatagram = 129;
 
-bool startsWith(const std::string& text, const char* prefix) {
-    return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
 }  // namespace
 
 void GameSession::processAdminCommand(int command, const unsigned char* payload,

@@ -49,6 +49,8 @@ std::int64_t wallMillis() {
     return static_cast<std::int64_t>(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
 }
 
+std::uint16_t pingStamp() { return static_cast<std::uint16_t>(wallMillis() & 0xFFFF); }
+
 void pin(std::time_t wall, std::int64_t monotonicMs) {
     g_pinned = true;
     g_wallMs = static_cast<std::int64_t>(wall) * 1000;

@@ -23,6 +23,10 @@ std::int64_t monotonicSeconds();
 // Wall-clock milliseconds (seconds * 1000 + milliseconds), the base of ping stamps.
 std::int64_t wallMillis();
 
+// A ping stamp: wall-clock milliseconds modulo 65536. Differences of stamps, taken modulo
+// 65536, are exact for intervals below 65.536 seconds.
+std::uint16_t pingStamp();
+
 // Pins both clocks: from now on they only move through advanceMillis(). The pinned local time
 // is computed in UTC so that tests do not depend on the machine's time zone.
 void pin(std::time_t wall, std::int64_t monotonicMs);

@@ -15,6 +15,10 @@ constexpr std::size_t kMaxToken = 12;
 
 }  // namespace
 
+bool startsWith(const std::string& text, const char* prefix) {
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
 std::string cleanChatText(const unsigned char* payload, int length) {
     std::string text;
     int limit = std::min(length, kMaxChatDatagram) - 2;

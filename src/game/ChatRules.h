@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+// Whether `text` begins with `prefix` (chat commands such as "/msg ").
+bool startsWith(const std::string& text, const char* prefix);
+
 // The printable text of a chat datagram (`length` bytes in all, `payload` the bytes after the
 // command byte; payload byte 0 is the chat type). A datagram longer than 129 bytes counts as
 // 129; a 0x02 byte drops itself and the five colour bytes after it; other control and

@@ -16,12 +16,6 @@ constexpr int kDeadChatType = 4;
 constexpr int kLoggedOnlyChatType = 3;
 constexpr int kMaxPingReport = 1000;
 
-bool startsWith(const std::string& text, const char* prefix) {
-    return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
-std::uint16_t pingStamp() { return static_cast<std::uint16_t>(Clock::wallMillis() & 0xFFFF); }
-
 }  // namespace
 
 std::string GameSession::nickOf(int id) {
@@ -120,7 +114,7 @@ void GameSession::acceptPingReply(int id) {
     writer.u8(static_cast<std::uint8_t>(id));
     writer.u16(static_cast<std::uint16_t>(report));
     broadcastData(packet, sizeof(packet), -1, true);
-    m_players.storeNewPingStamp(id, pingStamp());
+    m_players.storeNewPingStamp(id, Clock::pingStamp());
 }
 
 void GameSession::removeForWrongCheck(int id, const char* listenLine) {

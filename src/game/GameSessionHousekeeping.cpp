@@ -21,8 +21,6 @@ constexpr std::uint32_t kJoinFloodBanAttempts = 2;
 // The repeated-chat memory is cleared when the cycle counter passes this (every fourth second).
 constexpr int kChatCycleLast = 2;
 
-std::uint16_t pingStamp() { return static_cast<std::uint16_t>(Clock::wallMillis() & 0xFFFF); }
-
 }  // namespace
 
 int GameSession::getAdminType(int id) const { return m_adminList.getClientType(id); }
@@ -77,7 +75,7 @@ void GameSession::pingAllPlayers() {
         if (!player.connected) continue;
         player.previousPing = player.ping;
         player.ping = static_cast<std::uint16_t>(player.newPingStamp - player.oldPingStamp);
-        player.oldPingStamp = pingStamp();
+        player.oldPingStamp = Clock::pingStamp();
         sendToPlayer(player, request, sizeof(request));
     }
     sendToAdmins(request, sizeof(request));
