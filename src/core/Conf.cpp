@@ -39,6 +39,7 @@ bool Conf::readConf(const char* path) {
     std::ifstream file(path);
     if (!file.is_open()) return false;
     m_lineNumber = 0;
+    m_keyLines.clear();
     std::string line;
     while (std::getline(file, line)) {
         ++m_lineNumber;
@@ -46,6 +47,7 @@ bool Conf::readConf(const char* path) {
         line = trimRight(trimLeft(line, " "), " ");
         if (line.empty() || line[0] == '#') continue;
         std::size_t space = line.find(' ');
+        m_keyLines.push_back({line.substr(0, space), m_lineNumber});
         if (space == std::string::npos) {
             addConfEntry(line, "");
         } else {

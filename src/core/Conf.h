@@ -11,6 +11,12 @@ struct ConfEntry {
     std::vector<std::string> values;
 };
 
+// Where a key was read, for the configuration check's messages.
+struct ConfLine {
+    std::string key;
+    int line = 0;
+};
+
 class Conf {
 public:
     // Created on first use; delete the returned object to destroy it.
@@ -38,6 +44,8 @@ public:
     // Replaces an existing value; never creates a key or a value. False when nothing changed.
     bool setConfEntryValue(const std::string& key, const char* value, int index);
     int getConfEntryCount() const { return static_cast<int>(m_entries.size()); }
+    // Every key line of the last file read, in file order (repeats included).
+    const std::vector<ConfLine>& getKeyLines() const { return m_keyLines; }
 
     static std::string trimLeft(const std::string& text, const std::string& set);
     static std::string trimRight(const std::string& text, const std::string& set);
@@ -54,4 +62,5 @@ private:
     static Conf* s_instance;
     int m_lineNumber = 0;
     std::map<std::string, ConfEntry> m_entries;
+    std::vector<ConfLine> m_keyLines;
 };

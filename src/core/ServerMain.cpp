@@ -1,11 +1,14 @@
 #include "core/ServerMain.h"
 
+#include <arpa/inet.h>
+
 #include <string>
 
 #include "admin/Ban.h"
 #include "core/ArgumentList.h"
 #include "core/Background.h"
 #include "core/Conf.h"
+#include "core/ConfigCheck.h"
 #include "core/Log.h"
 #include "game/GameSession.h"
 #include "net/AdminServer.h"
@@ -143,6 +146,46 @@ bool checkGeneralKey() {
     return false;
 }
 
+bool checkPort(const char* key) {
+    int port = confInt(key);
+    if (port <= 65535) return true;
+    logLine("ERROR: Port " + std::to_string(port) + " is out of range.");
+    return false;
+}
+
+bool checkAddress(const char* key) {
+    const char* address = confText(key);
+    if (address == nullptr || inet_addr(address) != INADDR_NONE) return true;
+    logLine(std::string("ERROR: ") + key + " '" + Log::printable(address) +
+            "' is not an IPv4 address; the port could not be bound.");
+    return false;
+}
+
+// --check-config: the start-up up to the first port, with the same messages, then the warnings
+// only this check gives. Nothing is opened for writing and no port is bound.
+int checkConfiguration(ServerContext& context) {
+    if (!loadConfiguration()) {
+        endEarly(context);
+        return 1;
+    }
+    applyCommandLineOverrides();
+    bool ok = validateConfiguration();
+    ok = checkGeneralKey() && ok;
+    ok = checkPort("ServerPort") && ok;
+    ok = checkAddress("GameIPAddress") && ok;
+    if (confInt("AdminServer") == 1) {
+        // The admin endpoint failing to start only disables administration.
+        checkPort("AdminPort");
+        checkAddress("AdminIPAddress");
+    }
+    int warnings = reportConfigurationWarnings();
+    std::string counted = std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings");
+    logLine(ok ? "Configuration OK: the server would start (" + counted + ")."
+               : "Configuration check failed: the server would not start.");
+    endEarly(context);
+    return ok ? 0 : 1;
+}
+
 void logGameEndpoint(const Server& server) {
     Log* log = Log::getInstance();
     if (!listenMode()) {
@@ -270,6 +313,7 @@ int runServer(int argc, const char* const* argv) {
     log->setQuietMode(isSet("-q", "--quiet"));
     log->setSTDTime(isSet("-t", "--time"));
     log->setListenMode(isSet("-i", "--listen"));
+    if (args->isArgumentSet("--check-config")) return checkConfiguration(context);
 
     if (!loadConfiguration()) return endEarly(context);
     applyCommandLineOverrides();

@@ -113,6 +113,7 @@ TEST_F(ArgumentListTest, HelpTextReachesConsoleAndLogFile) {
         "  -h, --help            display this help and exit",
         "  -t, --time            enable time output",
         "  -q, --quiet           enter quiet mode (absolutely no output)",
+        "      --check-config    check the configuration and the ban file, then exit",
         "",
         "By default, the configuration file (zevserver.conf) will be read from the",
         "the current directory.",
