@@ -9,3 +9,5 @@ file(MAKE_DIRECTORY "${unit_dir}")
 configure_file("${ZEV_SOURCE_DIR}/dist/zevserver@.service.in" "${unit_dir}/zevserver@.service"
                @ONLY)
 message(STATUS "Installing: ${unit_dir}/zevserver@.service")
+# Listed in install_manifest.txt like every other installed file, for uninstalling.
+list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${unit_dir}/zevserver@.service")

@@ -50,6 +50,8 @@ bool readWhole(int descriptor, std::string& content) {
     }
 }
 
+void logLine(const std::string& text) { Log::getInstance()->writeToLog(text, true, true); }
+
 std::vector<std::string> splitLines(const std::string& content) {
     std::vector<std::string> lines;
     std::size_t start = 0;
@@ -96,16 +98,34 @@ Ban::LoadResult Ban::load(const char* fileName) {
 
 bool Ban::readList(const char* fileName) { return load(fileName) == LoadResult::Loaded; }
 
-bool Ban::writeList() {
+bool Ban::writeList(bool reportFailure) {
     if (m_fileName.empty() || m_writesHeld) return false;
     std::string content;
     for (const std::string& entry : m_entries) content.append(entry).push_back('\n');
-    return replaceFileAtomically(m_fileName, content);
+    if (replaceFileAtomically(m_fileName, content)) {
+        if (m_writeFailing) {
+            logLine("SERVER: The Banned IP list '" + Log::printable(m_fileName) +
+                    "' is saved again.");
+        }
+        m_writeFailing = false;
+        return true;
+    }
+    ++m_failedWrites;
+    // One line for a run of failures (a full disk fails every save until space is freed).
+    if (!m_writeFailing && reportFailure) {
+        std::string reason = std::strerror(errno);
+        logLine("ERROR: Unable to save the Banned IP list '" + Log::printable(m_fileName) +
+                "': " + reason +
+                ". The file keeps its old list; bans hold in memory until the server stops.");
+        m_writeFailing = true;
+    }
+    return false;
 }
 
 bool Ban::addIP(const char* text) {
     if (text == nullptr) return false;
     m_entries.emplace_back(text);
+    ++m_bansAdded;
     m_writesHeld = false;
     return writeList();
 }
@@ -122,6 +142,7 @@ bool Ban::addAutomaticIP(const char* text) {
         addIP(text);
         return true;
     }
+    ++m_automaticBansSuppressed;
     // One line a second at most, naming how many went unlogged before it.
     if (!m_suppressionLines.take(now)) {
         ++m_unloggedSuppressions;

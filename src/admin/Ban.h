@@ -13,6 +13,7 @@
 
 #include <netinet/in.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -44,10 +45,12 @@ public:
     // load() reduced to "the file was read".
     bool readList(const char* fileName);
 
-    // Replaces the list file with the entries, each followed by "\n". False, with nothing logged
-    // and the file untouched, when no file name is known, the writes are held after an
-    // Unreadable load, the file is not a regular file, or any step of the replacement fails.
-    bool writeList();
+    // Replaces the list file with the entries, each followed by "\n". False, with the file
+    // untouched, when no file name is known, the writes are held after an Unreadable load, the
+    // file is not a regular file, or any step of the replacement fails. The first failed save
+    // after a good one (or after start-up) is logged as an ERROR, and the next good one after it;
+    // without `reportFailure` a failure is not logged and does not count as that first one.
+    bool writeList(bool reportFailure = true);
 
     // Appends `text` as the last entry (no check, duplicates allowed) and returns writeList().
     bool addIP(const char* text);
@@ -78,6 +81,14 @@ public:
     const std::vector<std::string>& getEntries() const { return m_entries; }
     const std::string& getFileName() const { return m_fileName; }
 
+    // Counted since the list was created, for the metrics file.
+    std::uint64_t getBansAdded() const { return m_bansAdded; }
+    std::uint64_t getAutomaticBansAdded() const {
+        return static_cast<std::uint64_t>(m_automaticBanCount);
+    }
+    std::uint64_t getAutomaticBansSuppressed() const { return m_automaticBansSuppressed; }
+    std::uint64_t getFailedWrites() const { return m_failedWrites; }
+
 private:
     Ban() = default;
 
@@ -86,8 +97,12 @@ private:
     std::string m_fileName;
     std::vector<std::string> m_entries;
     bool m_writesHeld = false;
+    bool m_writeFailing = false;
     TokenBucket m_automaticBans{1, 20};
     int m_automaticBanCount = 0;
     TokenBucket m_suppressionLines{1, 1};
     int m_unloggedSuppressions = 0;
+    std::uint64_t m_bansAdded = 0;
+    std::uint64_t m_automaticBansSuppressed = 0;
+    std::uint64_t m_failedWrites = 0;
 };

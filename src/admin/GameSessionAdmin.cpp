@@ -59,6 +59,7 @@ std::string GameSession::adminNickOf(int adminId) {
 void GameSession::handleAdminLogin(int adminId, const unsigned char* payload,
                                    const sockaddr_in* from, int length) {
     auto refuse = [&](int reason) {
+        ++m_counters.adminLoginsRefused[static_cast<unsigned char>(reason)];
         const unsigned char packet[2] = {6, static_cast<unsigned char>(reason)};
         replyToAdmin(from, packet, sizeof(packet));
     };
@@ -69,7 +70,10 @@ void GameSession::handleAdminLogin(int adminId, const unsigned char* payload,
     if (m_adminList.getPlayerID(login.nick.c_str()) >= 0) return refuse(kNickInUse);
     if (login.level == 2 && !m_adminPlusEnabled) return refuse(kAdminPlusDisabled);
 
-    if (!m_passwordChecks.take(Clock::monotonicMillis())) return;
+    if (!m_passwordChecks.take(Clock::monotonicMillis())) {
+        ++m_counters.passwordChecksDropped;
+        return;
+    }
     const char* expected = Conf::getInstance()->getConfEntryValue(
         login.level == 2 ? "AdminPlusPassword" : "AdminPassword");
     const std::string address = ServerInterface::getAsciiAddress(from);

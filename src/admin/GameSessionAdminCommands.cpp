@@ -86,8 +86,7 @@ void GameSession::adminRemovePlayer(const AdminRequest& request, bool ban) {
     const unsigned char refusal[2] = {6, static_cast<unsigned char>(ban ? 1 : 3)};
     sendToId(id, refusal, sizeof(refusal));
     m_players.removePlayer(id);
-    const unsigned char notice[3] = {9, 1, static_cast<unsigned char>(id)};
-    broadcastData(notice, sizeof(notice), -1, true);
+    announceRemoval(id, 1);
 }
 
 void GameSession::adminUnban(const AdminRequest& request) {

@@ -43,14 +43,18 @@ void syncFolderOf(const std::string& path) {
 
 }  // namespace
 
-bool replaceFileAtomically(const std::string& fileName, const std::string& content) {
+bool replaceFileAtomically(const std::string& fileName, const std::string& content, bool sync) {
     if (fileName.empty()) return false;
     std::string target = replacementTarget(fileName);
     struct stat existing {};
     bool exists = stat(target.c_str(), &existing) == 0;
     // Renaming over a device or FIFO (a file name set to /dev/null) would replace the node
     // itself, and a file the operator made read-only was never rewritten by a plain open.
-    if (exists && (!S_ISREG(existing.st_mode) || access(target.c_str(), W_OK) != 0)) return false;
+    if (exists && !S_ISREG(existing.st_mode)) {
+        errno = S_ISDIR(existing.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+    if (exists && access(target.c_str(), W_OK) != 0) return false;
 
     // A temporary file left by a crash is stale; O_EXCL then refuses anything still in the way.
     std::string temporary = target + ".tmp";
@@ -58,12 +62,12 @@ bool replaceFileAtomically(const std::string& fileName, const std::string& conte
     int descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (descriptor < 0) return false;
     if (exists) fchmod(descriptor, existing.st_mode & 07777);
-    bool written = writeWhole(descriptor, content) && fsync(descriptor) == 0;
+    bool written = writeWhole(descriptor, content) && (!sync || fsync(descriptor) == 0);
     written = close(descriptor) == 0 && written;
     if (!written || rename(temporary.c_str(), target.c_str()) != 0) {
         unlink(temporary.c_str());
         return false;
     }
-    syncFolderOf(target);
+    if (sync) syncFolderOf(target);
     return true;
 }

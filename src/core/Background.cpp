@@ -9,9 +9,16 @@
 #include "core/Log.h"
 
 volatile std::sig_atomic_t nKeepServerGoing = 1;
+volatile std::sig_atomic_t nReopenLog = 0;
+
+void setUpProcessSignals() {
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGUSR1, SIG_IGN);
+}
 
 void signalHandler(int signal) {
     if (signal == SIGTERM) nKeepServerGoing = 0;
+    if (signal == SIGUSR1) nReopenLog = 1;
     std::signal(signal, signalHandler);
 }
 
@@ -20,6 +27,7 @@ void fillHandledSignals(sigset_t* set) {
     sigaddset(set, SIGTERM);
     sigaddset(set, SIGINT);
     sigaddset(set, SIGHUP);
+    sigaddset(set, SIGUSR1);
 }
 
 void becomeBackgroundProcess() {
@@ -49,4 +57,5 @@ void becomeBackgroundProcess() {
     std::signal(SIGTERM, signalHandler);
     std::signal(SIGINT, signalHandler);
     std::signal(SIGHUP, signalHandler);
+    std::signal(SIGUSR1, signalHandler);
 }

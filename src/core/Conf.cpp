@@ -47,7 +47,8 @@ bool Conf::readConf(const char* path) {
         line = trimRight(trimLeft(line, " "), " ");
         if (line.empty() || line[0] == '#') continue;
         std::size_t space = line.find(' ');
-        m_keyLines.push_back({line.substr(0, space), m_lineNumber});
+        m_keyLines.push_back({line.substr(0, space), m_lineNumber,
+                              space == std::string::npos ? std::string() : line.substr(space + 1)});
         if (space == std::string::npos) {
             addConfEntry(line, "");
         } else {

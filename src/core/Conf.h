@@ -15,6 +15,7 @@ struct ConfEntry {
 struct ConfLine {
     std::string key;
     int line = 0;
+    std::string valueText;  // everything after the key's space, as read
 };
 
 class Conf {

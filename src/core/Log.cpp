@@ -1,6 +1,11 @@
 #include "core/Log.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <sstream>
 
@@ -15,7 +20,7 @@ Log* Log::getInstance() {
     return s_instance;
 }
 
-Log::Log() : m_console(&std::cout) {}
+Log::Log() : m_console(&std::cout), m_errors(&std::cerr) {}
 
 Log::~Log() {
     closeLog();
@@ -47,15 +52,77 @@ std::string Log::printable(const std::string& text) {
 
 bool Log::openLogForWriting(const char* path) {
     closeLog();
-    m_logFile.open(path, std::ios::out | std::ios::trunc);
-    if (m_logFile.is_open()) m_logFile << "- ZEVServer log opened -\n" << std::flush;
-    return m_logFile.is_open();
+    if (path == nullptr) return false;
+    m_fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666);
+    if (m_fd < 0) return false;
+    m_path = path;
+    m_lostLines = 0;
+    m_cutLine = false;
+    writeToFile("- ZEVServer log opened -\n");
+    return true;
 }
 
 void Log::closeLog() {
-    if (!m_logFile.is_open()) return;
-    m_logFile << "- ZEVServer log closed -\n";
-    m_logFile.close();
+    if (m_fd < 0) return;
+    writeToFile(m_fileLine + "- ZEVServer log closed -\n");
+    m_fileLine.clear();
+    close(m_fd);
+    m_fd = -1;
+    m_path.clear();
+}
+
+bool Log::reopenLog() {
+    if (m_fd < 0) return false;
+    int descriptor = open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (descriptor < 0) {
+        std::string reason = std::strerror(errno);
+        writeToLog("ERROR: Unable to reopen the log file '" + m_path + "': " + reason +
+                       ". Logging goes on in the old file.",
+                   true, true);
+        return false;
+    }
+    close(m_fd);
+    m_fd = descriptor;
+    m_cutLine = false;
+    writeToFile("- ZEVServer log reopened -\n");
+    return true;
+}
+
+bool Log::writeWhole(const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        ssize_t count = write(m_fd, text.data() + done, text.size() - done);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) {
+            if (done > 0) m_cutLine = true;
+            return false;
+        }
+        done += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+void Log::writeToFile(const std::string& text) {
+    std::string out;
+    if (m_lostLines > 0) {
+        // Someone may have emptied the file to make room; a fresh file needs no line end first.
+        if (m_cutLine && lseek(m_fd, 0, SEEK_END) > 0) out += '\n';
+        out += timePrefix() + "SERVER-WARNING: " + std::to_string(m_lostLines) +
+               " log lines could not be written.\n";
+    }
+    out += text;
+    if (writeWhole(out)) {
+        m_lostLines = 0;
+        m_cutLine = false;
+        return;
+    }
+    // The file cannot say it itself; standard error is the one place left that may be read.
+    if (m_lostLines == 0 && m_errors != nullptr) {
+        std::string reason = std::strerror(errno);
+        *m_errors << "ERROR: Unable to write to the log file '" << m_path << "': " << reason
+                  << ". Log lines are lost until it can be written again." << std::endl;
+    }
+    ++m_lostLines;
 }
 
 void Log::writeToLog(const char* item, bool endLine, bool toConsole) {
@@ -63,10 +130,14 @@ void Log::writeToLog(const char* item, bool endLine, bool toConsole) {
     std::string prefix;
     if (!m_lineOpen) prefix = timePrefix();
 
-    if (m_logFile.is_open()) {
-        m_logFile << prefix;
-        if (item != nullptr) m_logFile << item;
-        if (endLine) m_logFile << '\n' << std::flush;
+    if (m_fd >= 0) {
+        m_fileLine += prefix;
+        if (item != nullptr) m_fileLine += item;
+        if (endLine) {
+            m_fileLine += '\n';
+            writeToFile(m_fileLine);
+            m_fileLine.clear();
+        }
     }
     if (!m_quietMode && toConsole && m_console != nullptr) {
         if (m_stdTime) *m_console << prefix;

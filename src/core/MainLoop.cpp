@@ -1,11 +1,12 @@
+#include "core/MainLoop.h"
+
 #include <csignal>
 #include <cstring>
 #include <memory>
 
 #include "core/Background.h"
 #include "core/Clock.h"
-#include "core/Schedule.h"
-#include "core/ServerMain.h"
+#include "core/Log.h"
 #include "game/GameSession.h"
 #include "net/AdminServer.h"
 #include "net/Server.h"
@@ -36,6 +37,7 @@ void runPeriodicTasks(ServerContext& context, unsigned due) {
     if ((due & Schedule::kTime) != 0) session.sendTime();
     if ((due & Schedule::kWeather) != 0) session.sendWeather();
     if ((due & Schedule::kClock) != 0) session.tickClock();
+    if ((due & Schedule::kMetrics) != 0) writeMetrics(context, true);
 }
 
 // Datagrams read with one system call.
@@ -80,6 +82,10 @@ bool shouldStop(const ServerContext& context) {
 
 }  // namespace
 
+void runDueTasks(ServerContext& context, Schedule& schedule) {
+    runPeriodicTasks(context, schedule.takeDue(Clock::monotonicSeconds()));
+}
+
 void runMainLoop(ServerContext& context) {
     // In background mode the handled signals are held back during a turn and let through only
     // inside the wait, so a SIGTERM can never slip in between the stop test and the wait.
@@ -99,7 +105,11 @@ void runMainLoop(ServerContext& context) {
     schedule.start(Clock::monotonicSeconds());
 
     while (!shouldStop(context)) {
-        runPeriodicTasks(context, schedule.takeDue(Clock::monotonicSeconds()));
+        if (nReopenLog != 0) {
+            nReopenLog = 0;
+            Log::getInstance()->reopenLog();
+        }
+        runDueTasks(context, schedule);
         bool backlog = drainGamePort(context, batch.get());
         backlog = drainAdminPort(context, buffer) || backlog;
         if (context.listingResponder) context.listingResponder->Update();

@@ -13,6 +13,7 @@ public:
         kTime = 1u << 3,          // every 60 seconds
         kWeather = 1u << 4,       // every 150 seconds
         kClock = 1u << 5,         // game clock tick: every second
+        kMetrics = 1u << 6,       // metrics file: every 10 seconds
     };
 
     // Sets every timer to `now` (whole seconds).
@@ -23,7 +24,7 @@ public:
     std::int64_t nextDue() const;
 
 private:
-    static constexpr int kTaskCount = 6;
-    static constexpr std::int64_t kThresholds[kTaskCount] = {0, 0, 29, 59, 149, 0};
+    static constexpr int kTaskCount = 7;
+    static constexpr std::int64_t kThresholds[kTaskCount] = {0, 0, 29, 59, 149, 0, 9};
     std::int64_t m_timers[kTaskCount] = {};
 };

@@ -7,6 +7,7 @@
 #include "admin/Ban.h"
 #include "core/ArgumentList.h"
 #include "core/Background.h"
+#include "core/Clock.h"
 #include "core/Conf.h"
 #include "core/ConfigCheck.h"
 #include "core/Log.h"
@@ -118,7 +119,9 @@ void openLogAndBanList() {
             break;
         case Ban::LoadResult::Missing:
             logLine("ERROR: Unable to open existing Banned IP list. Starting clean.");
-            bans->writeList();
+            // The line above already says the file is not there; a folder that is missing too
+            // is reported by the first ban that cannot be saved.
+            bans->writeList(false);
             break;
         case Ban::LoadResult::Unreadable:
             // The file is never emptied: its bans may only be unreadable for a moment.
@@ -173,11 +176,6 @@ int checkConfiguration(ServerContext& context) {
     ok = checkGeneralKey() && ok;
     ok = checkPort("ServerPort") && ok;
     ok = checkAddress("GameIPAddress") && ok;
-    if (confInt("AdminServer") == 1) {
-        // The admin endpoint failing to start only disables administration.
-        checkPort("AdminPort");
-        checkAddress("AdminIPAddress");
-    }
     int warnings = reportConfigurationWarnings();
     std::string counted = std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings");
     logLine(ok ? "Configuration OK: the server would start (" + counted + ")."
@@ -287,6 +285,7 @@ void shutDown(ServerContext& context) {
     delete context.adminServer;
     context.adminServer = nullptr;
     context.session->notifyPlayersOfShutdown();
+    writeMetrics(context, false);
     logLine("SERVER: A total of " + std::to_string(context.server->getBytesRead()) +
             " bytes were received and " + std::to_string(context.server->getBytesSent()) +
             " bytes were sent.");
@@ -298,8 +297,15 @@ void shutDown(ServerContext& context) {
 
 }  // namespace
 
+void writeMetrics(const ServerContext& context, bool up) {
+    if (context.metrics == nullptr) return;
+    context.metrics->write(context, Clock::monotonicSeconds() - context.startedAt, up);
+}
+
 int runServer(int argc, const char* const* argv) {
+    setUpProcessSignals();
     ServerContext context;
+    context.startedAt = Clock::monotonicSeconds();
     Log* log = Log::getInstance();
     ArgumentList* args = ArgumentList::getInstance();
     args->parseArguments(argc, argv);
@@ -337,6 +343,8 @@ int runServer(int argc, const char* const* argv) {
     startSession(context);
     startAdminEndpoint(context);
     startListing(context);
+    context.metrics = std::make_unique<MetricsFile>();
+    writeMetrics(context, true);
 
     runMainLoop(context);
 

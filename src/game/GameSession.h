@@ -25,6 +25,16 @@ struct JoinFlood {
     std::uint32_t attempts = 1;  // join requests from the address, the join included
 };
 
+// What the session has counted since start-up, for the metrics file. Indexes are the reason
+// bytes of the packets that carry them.
+struct SessionCounters {
+    std::uint64_t joinsAccepted = 0;
+    std::uint64_t joinsRefused[256] = {};    // by the reason of the refusal [6, reason]
+    std::uint64_t playersRemoved[256] = {};  // by the reason of the notice [9, reason, id]
+    std::uint64_t adminLoginsRefused[256] = {};
+    std::uint64_t passwordChecksDropped = 0;  // beyond the global rate of password comparisons
+};
+
 class GameSession {
 public:
     // GameSession.cpp: construction, dispatch, message of the day.
@@ -66,6 +76,9 @@ public:
     int getMaxPlayers() const { return m_maxPlayers; }
     PlayerList& getAdminList() { return m_adminList; }
     const std::map<std::string, JoinFlood>& getJoinFloodTable() const { return m_joinFloodTable; }
+    const SessionCounters& getCounters() const { return m_counters; }
+    // The game players' table, read-only, for reports.
+    const PlayerList& getPlayers() const { return m_players; }
 
     // GameSessionEnvelope.cpp: the envelope of game datagrams. The encrypt operations seal
     // `length` bytes of `buffer` in place (it needs `length` + kEnvelopeOverhead bytes of
@@ -143,6 +156,9 @@ private:
     void handleJoinRequest(int id, const unsigned char* payload, const sockaddr_in* from,
                            int length);
     void refuseJoin(const sockaddr_in* to, int reason);
+    // Tells the other players and the admins that `id` left for `reason` (the notice
+    // [9, reason, id]) and counts it. The player must already be out of the table.
+    void announceRemoval(int id, int reason);
     void announceJoin(int id, const char* nick, const sockaddr_in* from);
     void sendMotd(const Player& player);
     void handleQuit(int id);
@@ -254,6 +270,7 @@ private:
     // rate they are dropped unanswered, so guessing is slow and cannot be used to ban others.
     TokenBucket m_passwordChecks{10, 10};
     LogLimiter m_noisyLines;
+    SessionCounters m_counters;
     // The copies of one fan-out, sent with one system call.
     SendBatch m_gameBatch;
 };

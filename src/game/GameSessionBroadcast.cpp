@@ -9,3 +9,10 @@ void GameSession::broadcastData(const unsigned char* data, int length, int excep
     m_gameBatch.flush();
     if (toAdmins) sendToAdmins(data, length);
 }
+
+void GameSession::announceRemoval(int id, int reason) {
+    ++m_counters.playersRemoved[static_cast<unsigned char>(reason)];
+    const unsigned char notice[3] = {9, static_cast<unsigned char>(reason),
+                                     static_cast<unsigned char>(id)};
+    broadcastData(notice, sizeof(notice), -1, true);
+}

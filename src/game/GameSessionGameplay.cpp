@@ -128,8 +128,7 @@ void GameSession::removeForWrongCheck(int id, const char* listenLine) {
     const unsigned char refusal[2] = {6, 8};
     sendToId(id, refusal, sizeof(refusal));
     m_players.removePlayer(id);
-    const unsigned char notice[3] = {9, 5, static_cast<unsigned char>(id)};
-    broadcastData(notice, sizeof(notice), -1, true);
+    announceRemoval(id, 5);
 }
 
 void GameSession::handleDeath(int id, const unsigned char* payload, int length) {
@@ -198,8 +197,7 @@ void GameSession::handleTrainer(int id) {
                 " ... client quit due to trainer usage");
     }
     m_players.removePlayer(id);
-    const unsigned char notice[3] = {9, 4, static_cast<unsigned char>(id)};
-    broadcastData(notice, sizeof(notice), -1, true);
+    announceRemoval(id, 4);
 }
 
 void GameSession::handleNickQuery(int id, const unsigned char* payload, int length) {

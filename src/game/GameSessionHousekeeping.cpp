@@ -40,8 +40,7 @@ void GameSession::removeTimedOutPlayers(int timeoutSeconds) {
                     " ... quit due to timeout.");
         }
         m_players.removePlayer(id);
-        const unsigned char notice[3] = {9, 2, static_cast<unsigned char>(id)};
-        broadcastData(notice, sizeof(notice), -1, true);
+        announceRemoval(id, 2);
     }
 
     expired.clear();
@@ -116,8 +115,7 @@ void GameSession::handleChatFloodingPlayers(int maxCount) {
         const unsigned char kick[2] = {6, static_cast<unsigned char>(ban ? 1 : 3)};
         sendToId(id, kick, sizeof(kick));
         m_players.removePlayer(id);
-        const unsigned char notice[3] = {9, 3, static_cast<unsigned char>(id)};
-        broadcastData(notice, sizeof(notice), -1, true);
+        announceRemoval(id, 3);
     }
 }
 
@@ -166,8 +164,7 @@ void GameSession::handleClientCRCForAllPlayers() {
     }
     for (int id : silent) {
         m_players.removePlayer(id);
-        const unsigned char notice[3] = {9, 6, static_cast<unsigned char>(id)};
-        broadcastData(notice, sizeof(notice), -1, true);
+        announceRemoval(id, 6);
     }
 }
 

@@ -53,6 +53,7 @@ void writeFileOnly(Log* log, const std::string& text, bool endLine) {
 }  // namespace
 
 void GameSession::refuseJoin(const sockaddr_in* to, int reason) {
+    ++m_counters.joinsRefused[static_cast<unsigned char>(reason)];
     const unsigned char packet[2] = {6, static_cast<unsigned char>(reason)};
     sendGeneral(to, packet, sizeof(packet));
 }
@@ -87,7 +88,10 @@ void GameSession::handleJoinRequest(int id, const unsigned char* payload, const 
     if (m_players.getPlayerID(request.nick.c_str()) >= 0) return refuseJoin(from, kNickInUse);
     if (isReservedNick(request.nick, clientKind)) return refuseJoin(from, kReservedNick);
     if (m_passwordRequired) {
-        if (!m_passwordChecks.take(Clock::monotonicMillis())) return;
+        if (!m_passwordChecks.take(Clock::monotonicMillis())) {
+            ++m_counters.passwordChecksDropped;
+            return;
+        }
         const char* password = Conf::getInstance()->getConfEntryValue("ServerPassword");
         if (password == nullptr || request.password != password) {
             if (allowNoisyLine(from)) {
@@ -104,6 +108,7 @@ void GameSession::handleJoinRequest(int id, const unsigned char* payload, const 
         logLine("ERROR: Unable to add '" + request.nick + "' from '" + address + "'");
         return;
     }
+    ++m_counters.joinsAccepted;
     m_joinFloodTable[address] = JoinFlood{};
     resetStatistics(newId);
     announceJoin(newId, request.nick.c_str(), from);
@@ -211,6 +216,5 @@ void GameSession::handleQuit(int id) {
         writeFileOnly(log, "Quit: " + std::to_string(id), true);
     }
     m_players.removePlayer(id);
-    const unsigned char notice[3] = {9, 0, static_cast<unsigned char>(id)};
-    broadcastData(notice, sizeof(notice), -1, true);
+    announceRemoval(id, 0);
 }

@@ -30,6 +30,7 @@ public:
     PlayerMap::iterator getIteratorBegin() { return m_players.begin(); }
     PlayerMap::iterator getIteratorEnd() { return m_players.end(); }
     PlayerMap& getPlayerMap() { return m_players; }
+    const PlayerMap& getPlayerMap() const { return m_players; }
 
     // Stores a fresh record under the smallest free id and returns that id: connected, counters
     // zero, the address and its dotted text, the first 13 characters of `nick`, `adminLevel`, and

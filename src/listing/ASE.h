@@ -1,6 +1,18 @@
 // The listing responder as the main loop sees it.
 #pragma once
 
+#include <cstdint>
+
+// Traffic of the query port since start-up, for the metrics file.
+struct AseCounters {
+    std::uint64_t bytesRead = 0;
+    std::uint64_t datagramsRead = 0;
+    std::uint64_t bytesSent = 0;
+    std::uint64_t datagramsSent = 0;
+    std::uint64_t repliesSent = 0;        // queries answered
+    std::uint64_t repliesSuppressed = 0;  // queries left unanswered by the reply limits
+};
+
 class ASE {
 public:
     // Starts the query module on the game port + 123 with master heartbeats; `address` is the
@@ -17,4 +29,5 @@ public:
     int Update();
     // The query socket for the main loop's wait; -1 when there is none.
     int getSocketHandle() const;
+    AseCounters getCounters() const;
 };

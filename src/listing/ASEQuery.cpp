@@ -25,6 +25,7 @@ constexpr std::size_t kMaxPingQuery = 19;
 constexpr std::size_t kVerifyQuery = 9;
 constexpr std::size_t kMaxGameNameReply = 500;
 constexpr int kQueryPortOffset = 123;
+constexpr int kMaxQueriesPerTurn = 256;
 
 AseState& state() { return aseState(); }
 
@@ -57,7 +58,12 @@ bool bindWithRetries(int socketHandle, in_addr_t address, int firstPort, int* bo
 }
 
 void sendTo(const sockaddr_in& to, const unsigned char* data, std::size_t length) {
-    sendto(state().socket, data, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    AseState& s = state();
+    ssize_t sent =
+        sendto(s.socket, data, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    if (sent < 0) return;
+    s.counters.bytesSent += static_cast<std::uint64_t>(sent);
+    ++s.counters.datagramsSent;
 }
 
 void answerStatus(const sockaddr_in& from) {
@@ -89,16 +95,22 @@ void answer(std::size_t length, const sockaddr_in& from) {
     AseState& s = state();
     const unsigned char first = s.packet[0];
     if (first != 's' && first != 'p' && first != 'g' && first != 'v') return;
-    if (!s.replies.allow(ntohl(from.sin_addr.s_addr), Clock::monotonicMillis())) return;
+    if (!s.replies.allow(ntohl(from.sin_addr.s_addr), Clock::monotonicMillis())) {
+        ++s.counters.repliesSuppressed;
+        return;
+    }
     switch (first) {
         case 's':
+            ++s.counters.repliesSent;
             return answerStatus(from);
         case 'p':
             if (length > kMaxPingQuery || !s.announce) return;
+            ++s.counters.repliesSent;
             s.packet[0] = 'P';
             return sendTo(from, s.packet, length);
         case 'g': {
             unsigned char reply[1 + kMaxGameNameReply];
+            ++s.counters.repliesSent;
             reply[0] = 'G';
             std::size_t nameLength = strnlen(s.gameName, kMaxGameNameReply);
             std::memcpy(reply + 1, s.gameName, nameLength);
@@ -109,6 +121,7 @@ void answer(std::size_t length, const sockaddr_in& from) {
             std::uint32_t sender = ntohl(from.sin_addr.s_addr);
             std::uint32_t master = ntohl(s.primary.sin_addr.s_addr);
             if (length != kVerifyQuery || (sender >> 8) != (master >> 8)) return;
+            ++s.counters.repliesSent;
             std::uint32_t value = aseVerify(s.verification, s.packet + 1);
             const unsigned char reply[5] = {
                 'V', static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
@@ -182,13 +195,17 @@ int ASEQuery_check() {
         ASEQuery_error = "not initialized";
         return 0;
     }
-    for (;;) {
+    // Bounded like the other ports, so a query flood cannot hold the loop; what is left waits
+    // for the next turn.
+    for (int turn = 0; turn < kMaxQueriesPerTurn; ++turn) {
         if (s.blocking && !hasWaitingDatagram(s.socket)) break;
         sockaddr_in from{};
         socklen_t fromLength = sizeof(from);
         ssize_t count = recvfrom(s.socket, s.packet, kQueryReadSize, MSG_DONTWAIT,
                                  reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (count < 0) break;
+        s.counters.bytesRead += static_cast<std::uint64_t>(count);
+        ++s.counters.datagramsRead;
         if (count == 0) continue;
         answer(static_cast<std::size_t>(count), from);
     }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "listing/ASE.h"
 #include "listing/ASEFormat.h"
 #include "listing/ASEReplyLimiter.h"
 
@@ -31,6 +32,7 @@ struct AseState {
     bool fallback = false;
     AseHeartbeatSchedule heartbeat;
     AseReplyLimiter replies;
+    AseCounters counters;
 };
 
 AseState& aseState();

@@ -86,11 +86,23 @@ int ServerInterface::readData(sockaddr_in* sender, unsigned char* buffer, int si
     socklen_t senderLength = sizeof(*sender);
     ssize_t count = recvfrom(m_socketHandle, buffer, static_cast<std::size_t>(size), MSG_DONTWAIT,
                              reinterpret_cast<sockaddr*>(sender), &senderLength);
-    if (count > 0) m_bytesRead += count;
+    if (count >= 0) {
+        m_bytesRead += count;
+        ++m_datagramsRead;
+    }
     return static_cast<int>(count);
 }
 
+void ServerInterface::countSent(int bytes) {
+    m_bytesSent += bytes;
+    ++m_datagramsSent;
+    m_bytesSentSinceReset += static_cast<std::uint32_t>(bytes);
+    m_bytesSentOrDroppedSinceReset += static_cast<std::uint32_t>(bytes);
+}
+
 void ServerInterface::dropDatagram(int length) {
+    ++m_datagramsDropped;
+    m_bytesDropped += length;
     m_bytesSentOrDroppedSinceReset += static_cast<std::uint32_t>(length);
     if (Conf::getInstance()->getConfEntryValueAsInt("ServerSendLimitLogDropped") == 1) {
         logLine("SERVER-WARNING: " + std::to_string(length) +
@@ -112,11 +124,7 @@ int ServerInterface::sendData(const sockaddr_in* destination, const unsigned cha
         return 0;
     }
     int sent = transmit(destination, data, length);
-    if (sent > 0) {
-        m_bytesSent += sent;
-        m_bytesSentSinceReset += static_cast<std::uint32_t>(sent);
-        m_bytesSentOrDroppedSinceReset += static_cast<std::uint32_t>(sent);
-    }
+    if (sent > 0) countSent(sent);
     return sent;
 }
 
@@ -148,6 +156,7 @@ int ServerInterface::readBatch(ReceivedDatagram* datagrams, int max) {
         datagrams[i].length = static_cast<int>(messages[i].msg_len);
         m_bytesRead += datagrams[i].length;
     }
+    m_datagramsRead += static_cast<std::uint64_t>(count);
     return count;
 }
 
@@ -180,10 +189,7 @@ void ServerInterface::sendCounted(const OutgoingDatagram* datagrams, int count) 
         int chunk = count - offset < kChunk ? count - offset : kChunk;
         transmitBatch(datagrams + offset, chunk, sent);
         for (int i = 0; i < chunk; ++i) {
-            if (sent[i] <= 0) continue;
-            m_bytesSent += sent[i];
-            m_bytesSentSinceReset += static_cast<std::uint32_t>(sent[i]);
-            m_bytesSentOrDroppedSinceReset += static_cast<std::uint32_t>(sent[i]);
+            if (sent[i] > 0) countSent(sent[i]);
         }
     }
 }

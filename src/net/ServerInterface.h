@@ -60,6 +60,11 @@ public:
 
     std::int64_t getBytesRead() const { return m_bytesRead; }
     std::int64_t getBytesSent() const { return m_bytesSent; }
+    std::uint64_t getDatagramsRead() const { return m_datagramsRead; }
+    std::uint64_t getDatagramsSent() const { return m_datagramsSent; }
+    // Datagrams and bytes the send limit kept back.
+    std::uint64_t getDatagramsDropped() const { return m_datagramsDropped; }
+    std::int64_t getBytesDropped() const { return m_bytesDropped; }
     int getLocalPort() const { return m_localPort; }
     bool isListening() const { return m_listening; }
     // The socket descriptor for the main loop's wait; -1 when not listening.
@@ -73,6 +78,7 @@ protected:
     virtual void transmitBatch(const OutgoingDatagram* datagrams, int count, int* sent);
 
 private:
+    void countSent(int bytes);
     void dropDatagram(int length);
     void sendCounted(const OutgoingDatagram* datagrams, int count);
 
@@ -80,6 +86,10 @@ private:
     bool m_listening = false;
     std::int64_t m_bytesRead = 0;
     std::int64_t m_bytesSent = 0;
+    std::int64_t m_bytesDropped = 0;
+    std::uint64_t m_datagramsRead = 0;
+    std::uint64_t m_datagramsSent = 0;
+    std::uint64_t m_datagramsDropped = 0;
     int m_localPort = 0;
     int m_socketHandle = -1;
     bool m_sendLimitEnabled = false;

@@ -1,6 +1,7 @@
 // zevserver --check-config: the start-up validation without starting, plus the warnings about
 // what the server would read differently from what the operator meant.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -113,6 +114,8 @@ TEST(ConfigCheck, WarnsAboutKeysAndValuesWithTheirLineNumbers) {
     text += "ASE yes\n";
     text += "ChatFloodMaxCount 3x\n";
     text += "ChatFloodMaxCount 4\n";
+    text += "AdminPassword two words\n";
+    text += "AdminPlusPassword  lost\n";
     server.dir().write("zevserver.conf", text);
     CheckResult result = runCheck(server, {"-c", "zevserver.conf"});
     EXPECT_EQ(result.status, 0) << dump(result);
@@ -125,6 +128,14 @@ TEST(ConfigCheck, WarnsAboutKeysAndValuesWithTheirLineNumbers) {
     EXPECT_TRUE(hasLine(result, "WARNING: " + line(5) +
                                     "ChatFloodMaxCount is given again; it replaces line " +
                                     std::to_string(lines + 4) + "."))
+        << dump(result);
+    EXPECT_TRUE(hasLine(result, "WARNING: " + line(6) +
+                                    "only 'two' is read from 'two words'; write a value with "
+                                    "spaces in double quotes."))
+        << dump(result);
+    EXPECT_TRUE(hasLine(result, "WARNING: " + line(7) +
+                                    "two spaces after AdminPlusPassword: its value is lost (use "
+                                    "one space)."))
         << dump(result);
     // The value that counts is the last one, which is a plain integer.
     for (const std::string& output : result.lines) {
@@ -156,4 +167,35 @@ TEST(ConfigCheck, ReportsBanLinesThatDoNotMeanWhatTheySay) {
         EXPECT_EQ(output.find(where + "1:"), std::string::npos) << output;
     }
     EXPECT_EQ(server.dir().read(banFile), "1.2.3.4\n10.0.5.3\n10.1\n010.0.0.1\nabc\n\n");
+}
+
+TEST(ConfigCheck, FollowsTheStartUpForTheLogAdminEndpointAndOddFiles) {
+    ServerProcess server;
+    TestConfig config = TestConfig::standard();
+    config.entries["LogFile"] = "\"a.log\" \"b.log\"";
+    config.entries["AdminServer"] = "1";
+    config.entries["AdminPort"] = "70000";
+    config.entries["AdminPassword"] = "secret";
+    server.writeConfig(config);
+    // A FIFO as the ban file must not make the check wait for a writer.
+    ASSERT_EQ(mkfifo(server.dir().file(config.entries["BannedFile"]).c_str(), 0600), 0);
+
+    // -l wins over LogFile, as it does at start-up, so LogFile's two values do not matter.
+    CheckResult result = runCheck(server, {"-l", "chosen.log"});
+    EXPECT_EQ(result.status, 0) << dump(result);
+    for (const std::string& line : result.lines) {
+        EXPECT_EQ(line.find("'LogFile'"), std::string::npos) << line;
+    }
+    EXPECT_TRUE(hasLine(result, "ERROR: Port 70000 is out of range.")) << dump(result);
+    EXPECT_TRUE(hasLine(result, "Could not start admin server.")) << dump(result);
+    EXPECT_TRUE(hasLine(result, "WARNING: The ban file '" + config.entries["BannedFile"] +
+                                    "' cannot be read; the server would start with an empty "
+                                    "list."))
+        << dump(result);
+    EXPECT_FALSE(server.dir().exists("chosen.log"));
+
+    ServerProcess twoValues;
+    twoValues.writeConfig(TestConfig::standard());
+    result = runCheck(twoValues, {"-l", "a.log", "b.log"});
+    EXPECT_TRUE(hasLine(result, "ERROR: Invalid number of arguments for '-l'.")) << dump(result);
 }

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -123,6 +124,11 @@ bool ServerProcess::start(const std::vector<std::string>& args) {
         for (std::string& word : words) argv.push_back(word.data());
         argv.push_back(nullptr);
         if (chdir(m_dir.path().c_str()) != 0) _exit(127);
+        if (m_fileSizeLimit > 0) {
+            rlimit limit{static_cast<rlim_t>(m_fileSizeLimit),
+                         static_cast<rlim_t>(m_fileSizeLimit)};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+        }
         int in = open("/dev/null", O_RDONLY);
         int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -35,6 +35,10 @@ public:
 
     TempDir& dir() { return m_dir; }
 
+    // Servers started from now on may not write a file past `bytes` (RLIMIT_FSIZE), as on a
+    // full disk; 0 lifts the limit.
+    void setFileSizeLimit(long bytes) { m_fileSizeLimit = bytes; }
+
     // Writes `config` to "zevserver.conf" in the working directory.
     void writeConfig(const TestConfig& config);
     // Runs the binary with `args` (argv[0] is added) from the working directory.
@@ -72,6 +76,7 @@ private:
     pid_t m_pid = -1;
     pid_t m_daemon = -1;
     bool m_reaped = false;
+    long m_fileSizeLimit = 0;
 };
 
 // Polls `condition` until it holds; false when it still does not after `timeoutMs`.
