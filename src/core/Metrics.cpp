@@ -200,6 +200,8 @@ std::string renderMetrics(const MetricsSnapshot& snapshot) {
     out.counter("zevserver_joins_total", "Players that joined.", snapshot.session.joinsAccepted);
     out.byReason("zevserver_joins_refused_total", "Join requests refused, by reason.",
                  kJoinRefusals, snapshot.session.joinsRefused);
+    out.sample("zevserver_joins_refused_total", "reason=\"no_nick\"",
+               snapshot.session.joinsRefusedWithoutNick);
     out.byReason("zevserver_players_removed_total", "Players that left, by reason.", kRemovals,
                  snapshot.session.playersRemoved);
     out.byReason("zevserver_admin_logins_refused_total", "Admin logins refused, by reason.",

@@ -29,8 +29,9 @@ struct JoinFlood {
 // bytes of the packets that carry them.
 struct SessionCounters {
     std::uint64_t joinsAccepted = 0;
-    std::uint64_t joinsRefused[256] = {};    // by the reason of the refusal [6, reason]
-    std::uint64_t playersRemoved[256] = {};  // by the reason of the notice [9, reason, id]
+    std::uint64_t joinsRefused[256] = {};       // by the reason of the refusal [6, reason]
+    std::uint64_t joinsRefusedWithoutNick = 0;  // the refusal [6] without a reason
+    std::uint64_t playersRemoved[256] = {};     // by the reason of the notice [9, reason, id]
     std::uint64_t adminLoginsRefused[256] = {};
     std::uint64_t passwordChecksDropped = 0;  // beyond the global rate of password comparisons
 };

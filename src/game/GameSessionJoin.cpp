@@ -82,6 +82,7 @@ void GameSession::handleJoinRequest(int id, const unsigned char* payload, const 
 
     JoinNick request = readJoinNick(payload, payloadSize);
     if (request.nick.empty()) {
+        ++m_counters.joinsRefusedWithoutNick;
         const unsigned char packet[1] = {6};
         return sendGeneral(from, packet, sizeof(packet));
     }

@@ -85,13 +85,17 @@ int ASEMaster_heartbeat(int socketHandle, int queryPort, const char* gameName) {
     if (!s.heartbeat.take(now, s.fallback)) return 0;
     std::string text = aseHeartbeatText(queryPort, gameName);
     int from = s.socket >= 0 ? s.socket : socketHandle;
-    if (s.hasSecondary) {
-        sendto(from, text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&s.secondary),
-               sizeof(s.secondary));
-    }
-    return static_cast<int>(sendto(from, text.data(), text.size(), 0,
-                                   reinterpret_cast<const sockaddr*>(&s.primary),
-                                   sizeof(s.primary)));
+    auto send = [&](const sockaddr_in& to) {
+        ssize_t sent = sendto(from, text.data(), text.size(), 0,
+                              reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+        if (sent >= 0) {
+            s.counters.bytesSent += static_cast<std::uint64_t>(sent);
+            ++s.counters.datagramsSent;
+        }
+        return static_cast<int>(sent);
+    };
+    if (s.hasSecondary) send(s.secondary);
+    return send(s.primary);
 }
 
 bool ASEMaster_usingFallback() { return aseState().fallback; }
