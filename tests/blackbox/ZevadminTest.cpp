@@ -88,6 +88,8 @@ public:
         m_in = -1;
     }
 
+    void signal(int number) { kill(m_pid, number); }
+
     bool waitForOutput(const std::string& text, int timeoutMs = 5000) {
         auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         while (m_outText.find(text) == std::string::npos) {
@@ -273,6 +275,11 @@ TEST(ZevadminCommandLine, HelpVersionAndLocalErrors) {
     Bytes login;
     ASSERT_TRUE(silent.receive(login, 1000));
     EXPECT_EQ(login, withText({13, '0', 1}, "Boss|pw"));
+    // The login may have got in with its answer lost: the quit leaves no admin behind that
+    // would hold the nick until the server's timeout.
+    Bytes quit;
+    ASSERT_TRUE(silent.receive(quit, 1000));
+    EXPECT_EQ(quit, (Bytes{2}));
 }
 
 TEST_F(ZevadminTest, LoginRefusalsAreSentences) {
@@ -432,6 +439,61 @@ TEST_F(ZevadminTest, InteractiveModeFollowsTheGameAndTakesCommands) {
     // The first failure reported decides the exit status: the unknown command, found at once.
     EXPECT_EQ(status, 2);
     EXPECT_TRUE(m_server.waitForText("server.log", "ADMIN-QUIT: 'Boss', ID = 0"));
+}
+
+TEST_F(ZevadminTest, AnswersFromAnotherAddressOfTheServerCount) {
+    // The server listens on all interfaces; dialled at 127.0.0.2 it answers from 127.0.0.1.
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        AdminRun bans = runAdmin(args({"-H", "127.0.0.2", "bans"}));
+        EXPECT_EQ(bans.status, 0) << bans.err;
+        EXPECT_EQ(bans.err, "");
+    }
+    EXPECT_FALSE(contains(m_server.logText(), "quit due to timeout"));
+}
+
+TEST_F(ZevadminTest, TheNewServerPasswordIsNeverEchoed) {
+    // This server has no ServerPassword, so the change fails and the command line is echoed
+    // with the failure: on stderr in one-shot mode, on stdout in the console.
+    AdminRun once = admin({"password", "Hunter2"});
+    EXPECT_EQ(once.status, 1);
+    EXPECT_TRUE(contains(once.err, "password ****: the server kept its password")) << once.err;
+
+    AdminProcess console(args({}));
+    ASSERT_TRUE(console.write("password Hunter2\n"));
+    console.closeInput();
+    int status = -1;
+    ASSERT_TRUE(console.waitForExit(&status));
+    EXPECT_EQ(status, 1);
+    EXPECT_TRUE(contains(console.out(), "error: password ****: the server kept its password"))
+        << console.out();
+    for (const std::string& text : {once.out, once.err, console.out(), console.err()}) {
+        EXPECT_FALSE(contains(text, "Hunter2")) << text;
+    }
+}
+
+TEST_F(ZevadminTest, ASignalLogsOutAndSetsTheExitStatus) {
+    AdminProcess console(args({"--nick", "Boss"}));
+    ASSERT_TRUE(console.waitForOutput("logged in to 'Test Server' as Boss"))
+        << console.out() << console.err();
+    console.signal(SIGINT);
+    int status = -1;
+    ASSERT_TRUE(console.waitForExit(&status));
+    EXPECT_EQ(status, 130);
+    EXPECT_TRUE(m_server.waitForText("server.log", "ADMIN-QUIT: 'Boss', ID = 0"));
+
+    // Stopped while the login is unanswered, it still sends the quit.
+    UdpPeer silent;
+    AdminProcess waiting({"--port", std::to_string(silent.port()), "--password", "pw", "bans"});
+    Bytes login;
+    ASSERT_TRUE(silent.receive(login, 5000));
+    waiting.signal(SIGTERM);
+    ASSERT_TRUE(waiting.waitForExit(&status));
+    EXPECT_EQ(status, 143);
+    Bytes last;
+    Bytes datagram;
+    while (silent.receive(datagram, 300)) last = datagram;
+    EXPECT_EQ(last, (Bytes{2}));
 }
 
 TEST_F(ZevadminTest, PasswordPromptOnTheTerminalDoesNotEcho) {

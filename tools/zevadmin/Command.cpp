@@ -274,6 +274,8 @@ bool parseArguments(const std::vector<std::string>& args, Command* command, std:
             command->datagram.push_back(static_cast<unsigned char>(command->weather));
             return true;
         case CommandKind::Password:
+            // The line is echoed with every outcome, on screens and into cron mail and logs.
+            if (!args.empty()) command->line = "password ****";
             command->datagram.clear();
             return args.empty() || encodePassword(args[0], &command->datagram, error);
         case CommandKind::MotdSave:

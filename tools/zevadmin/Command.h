@@ -31,7 +31,7 @@ enum class CommandKind {
 
 struct Command {
     CommandKind kind = CommandKind::Bans;
-    // The words as typed, for messages ("kick 3").
+    // The words as typed, for messages ("kick 3"); a new server password shows as ****.
     std::string line;
     // What goes to the server. Empty for `password` without its argument and for `motd-save`
     // until the session has asked for the password or read the file (encodePassword,

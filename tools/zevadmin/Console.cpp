@@ -73,10 +73,7 @@ int Session::runInteractive(int input) {
         std::int64_t deadline = m_lastHeard + kSilenceMs;
         for (const Pending& waiting : pending) deadline = std::min(deadline, waiting.deadline);
         Wait wait = waitForDatagram(deadline, reading ? input : -1);
-        if (wait == Wait::Signal) {
-            logout();
-            return 128 + stopSignal();
-        }
+        if (wait == Wait::Signal) return kExitSignal + stopSignal();
         if (wait == Wait::Datagram) {
             bool claimed = offerToPending(&pending, &status);
             std::string line =
@@ -90,7 +87,6 @@ int Session::runInteractive(int input) {
             return kExitNoAnswer;
         }
     }
-    logout();
     return status;
 }
 

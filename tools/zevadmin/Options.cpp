@@ -28,7 +28,8 @@ const char* const kExitHelp =
     "  0  success\n"
     "  1  the server refused the login or the command, or the command failed there\n"
     "  2  bad command line or arguments, no password, or a local file that cannot be read\n"
-    "  3  no answer in time, nothing listening on the port, or contact with the server lost\n";
+    "  3  no answer in time, nothing listening on the port, or contact with the server lost\n"
+    "  128+N  stopped by signal N after logging out: 130 for Ctrl-C, 143 for SIGTERM\n";
 
 namespace {
 

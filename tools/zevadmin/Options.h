@@ -12,6 +12,7 @@ enum ExitStatus {
     kExitRefused = 1,   // the server refused the login or the command, or the command failed
     kExitUsage = 2,     // bad command line, bad arguments, no password, unreadable local file
     kExitNoAnswer = 3,  // nothing (or nothing that fits) arrived in time, or contact was lost
+    kExitSignal = 128,  // plus the number of the SIGINT or SIGTERM that stopped it, as shells do
 };
 
 struct Options {

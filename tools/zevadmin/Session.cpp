@@ -95,6 +95,7 @@ int Session::login(const std::string& password) {
     while (true) {
         if (nowMillis() >= nextAttempt) {
             sendAll({request});
+            m_loginSent = true;
             ++attempts;
             nextAttempt = nowMillis() + kLoginRetryMs;
         }
@@ -104,7 +105,7 @@ int Session::login(const std::string& password) {
                          m_connection.peer().c_str());
             return kExitNoAnswer;
         }
-        if (wait == Wait::Signal) return 128 + stopSignal();
+        if (wait == Wait::Signal) return kExitSignal + stopSignal();
         if (wait == Wait::Timeout && nowMillis() >= deadline) {
             std::fprintf(stderr, "zevadmin: %s\n", noAnswerText("the login").c_str());
             return kExitNoAnswer;
@@ -136,7 +137,7 @@ int Session::runOnce(const Command& command) {
     std::int64_t deadline = nowMillis() + m_options.timeoutMs;
     while (!request.done()) {
         Wait wait = waitForDatagram(deadline, -1);
-        if (wait == Wait::Signal) return 128 + stopSignal();
+        if (wait == Wait::Signal) return kExitSignal + stopSignal();
         if (wait == Wait::Timeout || wait == Wait::Refused) {
             std::fprintf(stderr, "zevadmin: %s\n", noAnswerText("'" + command.line + "'").c_str());
             return kExitNoAnswer;
@@ -155,7 +156,10 @@ int Session::runOnce(const Command& command) {
     return kExitOk;
 }
 
-void Session::logout() { m_connection.send(Bytes{kQuit}); }
+void Session::logout() {
+    if (m_loginSent) m_connection.send(Bytes{kQuit});
+    m_loginSent = false;
+}
 
 void Session::sendAll(const std::vector<Bytes>& datagrams) {
     for (const Bytes& datagram : datagrams) {

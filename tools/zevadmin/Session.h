@@ -1,5 +1,5 @@
 // One admin session: the login, then either one command or the interactive console. Answers
-// the server's pings with keep-alives throughout, and logs out at the end.
+// the server's pings with keep-alives throughout; the owner logs out at the end.
 #pragma once
 
 #include <cstdint>
@@ -29,10 +29,12 @@ public:
     // until the input ends or says quit. Returns 0 when every command succeeded, else the exit
     // status of the first that did not.
     int runInteractive(int input);
-    // Tells the server that this admin leaves.
+    // Tells the server that this admin leaves, once, if a login was sent: also after a login
+    // that failed, since an attempt whose answer never came may have got in.
     void logout();
 
-    // Makes SIGINT and SIGTERM end the interactive loop (with a logout) instead of the process.
+    // Makes SIGINT and SIGTERM end the wait in progress, so that the owner can log out, instead
+    // of the process. The session then returns kExitSignal plus the signal number.
     static void catchSignals();
 
 private:
@@ -66,6 +68,7 @@ private:
     Bytes m_datagram;
     std::int64_t m_lastSent = 0;
     std::int64_t m_lastHeard = 0;
+    bool m_loginSent = false;
 };
 
 // Milliseconds of a monotonic clock.

@@ -69,8 +69,9 @@ int main(int argc, char** argv) {
     Session session(options, connection);
     Session::catchSignals();
     int status = session.login(password);
-    if (status != kExitOk) return status;
-    status = oneShot ? session.runOnce(command) : session.runInteractive(STDIN_FILENO);
-    if (oneShot) session.logout();
+    if (status == kExitOk) {
+        status = oneShot ? session.runOnce(command) : session.runInteractive(STDIN_FILENO);
+    }
+    session.logout();
     return status;
 }

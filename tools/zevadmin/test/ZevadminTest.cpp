@@ -1,10 +1,15 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "net/ByteWriter.h"
 #include "zevadmin/Command.h"
+#include "zevadmin/Connection.h"
 #include "zevadmin/Events.h"
 #include "zevadmin/Options.h"
 #include "zevadmin/Protocol.h"
@@ -70,6 +75,32 @@ int feed(Request& request, const std::vector<Bytes>& replies, const Roster& rost
         if (resent != nullptr) resent->insert(resent->end(), resend.begin(), resend.end());
     }
     return claimed;
+}
+
+// A UDP socket bound to `address` on a port the system picks; -1 on failure.
+int boundSocket(const char* address, sockaddr_in* bound) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    *bound = sockaddr_in{};
+    bound->sin_family = AF_INET;
+    inet_pton(AF_INET, address, &bound->sin_addr);
+    socklen_t size = sizeof(*bound);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(bound), size) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(bound), &size) != 0) {
+        if (fd >= 0) close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// What the connection reports within two seconds; Nothing when it stays silent.
+Connection::Result nextResult(Connection& connection, Bytes* datagram) {
+    for (int turn = 0; turn < 40; ++turn) {
+        Connection::Result result = connection.receive(datagram);
+        if (result != Connection::Result::Nothing) return result;
+        pollfd fd{connection.handle(), POLLIN, 0};
+        poll(&fd, 1, 50);
+    }
+    return Connection::Result::Nothing;
 }
 
 }  // namespace
@@ -438,4 +469,41 @@ TEST(ZevadminRequest, ABanListNearTheReplyLimitMayBeCut) {
     feed(small, {{17}}, roster);
     EXPECT_EQ(small.message(), "");
     EXPECT_TRUE(small.note().empty());
+}
+
+TEST(ZevadminConnection, TakesTheServerPortFromAnyAddressAndHearsAClosedPort) {
+    // A server bound to all interfaces, dialled at 127.0.0.2, answers from 127.0.0.1.
+    sockaddr_in serverAddress{};
+    sockaddr_in otherAddress{};
+    int server = boundSocket("0.0.0.0", &serverAddress);
+    int other = boundSocket("127.0.0.2", &otherAddress);
+    ASSERT_GE(server, 0);
+    ASSERT_GE(other, 0);
+    Connection connection;
+    std::string error;
+    ASSERT_TRUE(connection.open("127.0.0.2", ntohs(serverAddress.sin_port), &error)) << error;
+    ASSERT_TRUE(connection.send(Bytes{5}));
+    unsigned char buffer[16];
+    sockaddr_in client{};
+    socklen_t clientSize = sizeof(client);
+    pollfd ready{server, POLLIN, 0};
+    ASSERT_EQ(poll(&ready, 1, 2000), 1);
+    ASSERT_EQ(recvfrom(server, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&client),
+                       &clientSize),
+              1);
+
+    // A datagram from another port is not the server's, even from the dialled address.
+    const unsigned char stranger = 9;
+    const unsigned char ping = 4;
+    auto to = reinterpret_cast<const sockaddr*>(&client);
+    ASSERT_EQ(sendto(other, &stranger, 1, 0, to, clientSize), 1);
+    ASSERT_EQ(sendto(server, &ping, 1, 0, to, clientSize), 1);
+    Bytes datagram;
+    EXPECT_EQ(nextResult(connection, &datagram), Connection::Result::Datagram);
+    EXPECT_EQ(datagram, (Bytes{4}));
+
+    close(server);
+    ASSERT_TRUE(connection.send(Bytes{5}));
+    EXPECT_EQ(nextResult(connection, &datagram), Connection::Result::Refused);
+    close(other);
 }
