@@ -76,12 +76,7 @@ protected:
     void SetUp() override {
         m_config = TestConfig::standard();
         m_adminPort = pickFreeUdpPort();
-        m_config.entries["AdminServer"] = "1";
-        m_config.entries["AdminPort"] = std::to_string(m_adminPort);
-        m_config.entries["AdminPassword"] = kPassword;
-        m_config.entries["AdminPlus"] = "1";
-        m_config.entries["AdminPlusPassword"] = kPlusPassword;
-        m_config.entries["AdminAllowShutdown"] = "1";
+        m_config.enableAdmin(m_adminPort, kPassword, kPlusPassword);
         m_server.writeConfig(m_config);
         ASSERT_TRUE(m_server.startAndWaitReady()) << m_server.consoleText();
         ASSERT_TRUE(m_server.waitForText(

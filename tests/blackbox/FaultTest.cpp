@@ -53,10 +53,7 @@ std::string banList(int entries) {
 TestConfig adminConfig(std::uint16_t* adminPort) {
     TestConfig config = TestConfig::standard();
     *adminPort = pickFreeUdpPort();
-    config.entries["AdminServer"] = "1";
-    config.entries["AdminPort"] = std::to_string(*adminPort);
-    config.entries["AdminPassword"] = kPassword;
-    config.entries["AdminAllowShutdown"] = "1";
+    config.enableAdmin(*adminPort, kPassword);
     return config;
 }
 

@@ -77,6 +77,17 @@ std::uint16_t TestConfig::gamePort() const {
     return it == entries.end() ? 0 : static_cast<std::uint16_t>(std::stoi(it->second));
 }
 
+void TestConfig::enableAdmin(std::uint16_t port, const std::string& password,
+                             const std::string& plusPassword) {
+    entries["AdminServer"] = "1";
+    entries["AdminPort"] = std::to_string(port);
+    entries["AdminPassword"] = password;
+    entries["AdminAllowShutdown"] = "1";
+    if (plusPassword.empty()) return;
+    entries["AdminPlus"] = "1";
+    entries["AdminPlusPassword"] = plusPassword;
+}
+
 std::string TestConfig::text() const {
     std::ostringstream out;
     for (const auto& [key, value] : entries) {

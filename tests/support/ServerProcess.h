@@ -22,6 +22,10 @@ struct TestConfig {
     static TestConfig standard();
     std::uint16_t gamePort() const;
     std::string text() const;
+    // Opens the admin port on `port` with remote shutdown allowed; admin+ too when
+    // `plusPassword` is not empty.
+    void enableAdmin(std::uint16_t port, const std::string& password,
+                     const std::string& plusPassword = "");
 };
 
 class ServerProcess {
