@@ -146,7 +146,7 @@ MetricsSnapshot takeMetricsSnapshot(const ServerContext& context, std::int64_t u
         snapshot.session = session.getCounters();
         for (const auto& [id, player] : session.getPlayers().getPlayerMap()) {
             if (!player.connected) continue;
-            snapshot.players.push_back({id, player.nick, player.ping});
+            snapshot.players.push_back({id, player.nick, player.reportedPing()});
         }
         for (const auto& entry : context.session->getAdminList().getPlayerMap()) {
             if (entry.second.connected) ++snapshot.adminsConnected;

@@ -23,7 +23,7 @@ struct PortTraffic {
 struct PlayerPing {
     int id = 0;
     std::string nick;
-    int ping = 0;
+    int ping = 0;  // milliseconds, as the players are told
 };
 
 struct MetricsSnapshot {

@@ -14,7 +14,6 @@ namespace {
 constexpr int kNoKiller = 100;
 constexpr int kDeadChatType = 4;
 constexpr int kLoggedOnlyChatType = 3;
-constexpr int kMaxPingReport = 1000;
 
 }  // namespace
 
@@ -106,8 +105,7 @@ void GameSession::acceptPingReply(int id) {
     auto it = m_players.getPlayerMap().find(id);
     if (it == m_players.getPlayerMap().end()) return;
     Player& player = it->second;
-    int report = (player.ping + player.previousPing) / 2;
-    if (report > kMaxPingReport) report = kMaxPingReport;
+    int report = player.reportedPing();
     unsigned char packet[4];
     ByteWriter writer(packet, sizeof(packet));
     writer.u8(22);

@@ -49,4 +49,11 @@ struct Player {
     bool confirmed = false;
     // Keyed with `uniqueKey`; senders work on a copy so this one never changes.
     CRijndael uniqueCipher;
+
+    // The ping everyone is told: the mean of the last two measured, at most a second (a lost
+    // reply measures the whole 16-bit stamp range).
+    int reportedPing() const {
+        int report = (ping + previousPing) / 2;
+        return report > 1000 ? 1000 : report;
+    }
 };
