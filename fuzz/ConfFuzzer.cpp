@@ -1,8 +1,8 @@
 // The configuration file: readConf on a file holding the input, then
-// checkForRequiredConfEntries. The line layer is checked against the file: every line that is
-// not empty or a comment after trimming spaces stores its key (the text before the first
-// space), and the store holds exactly those keys. Every stored value is non-empty and free of
-// double quotes, which the value splitter consumes.
+// checkForRequiredConfEntries and the configuration check's warnings. The line layer is checked
+// against the file: every line that is not empty or a comment after trimming spaces stores its key
+// (the text before the first space), and the store holds exactly those keys. Every stored value is
+// non-empty and free of double quotes, which the value splitter consumes.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +11,7 @@
 
 #include "FuzzSupport.h"
 #include "core/Conf.h"
+#include "core/ConfigCheck.h"
 
 namespace {
 
@@ -62,6 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Conf& conf = *Conf::getInstance();
     FUZZ_CHECK(conf.readConf(g_path.c_str()));
     conf.checkForRequiredConfEntries();
+    // What --check-config adds reads the same store, the ban file it names included.
+    reportConfigurationWarnings();
 
     // Text with NUL bytes is read for crashes only: a value cut at a NUL is not a fault.
     std::string text(reinterpret_cast<const char*>(data), size);

@@ -548,6 +548,56 @@ void rulesSeeds() {
     write("rules", "text", rule(6, 31, cat({text("1.2.3.4"), {0}, text("tail")})));
 }
 
+// The console fuzzer's input: an options byte, then datagrams as 16-bit length and bytes.
+Bytes datagrams(std::initializer_list<Bytes> list) {
+    Bytes out = {1};
+    for (const Bytes& datagram : list) {
+        out = cat({out, u16(static_cast<std::uint16_t>(datagram.size())), datagram});
+    }
+    return out;
+}
+
+void consoleSeeds() {
+    // The admin join reply: fixed fields, the server name and address fields, then players.
+    Bytes reply = cat({{1, 1, 3, 2, 0, 32, 12, 30, 2},
+                       Bytes(12, 0),
+                       text("Test Server"),
+                       Bytes(39, 0),
+                       text("http://motd"),
+                       Bytes(244, 0),
+                       {3},
+                       u16(5),
+                       u32(100),
+                       text("Ann"),
+                       {7}});
+    write("console", "login-then-game",
+          datagrams({reply,
+                     cat({{8, 4}, text("Bob"), {0}, text("127.0.0.9"), {0}}),
+                     cat({{3, 4}, text("hello"), {0}}),
+                     {11, 4, 3, 16},
+                     {12, 4, 2, 0},
+                     {22, 3, 40, 0},
+                     {32, 12, 31},
+                     {33, 2},
+                     {35, 1},
+                     cat({{36, 3}, u32(50)}),
+                     {9, 1, 4}}));
+    write("console", "replies",
+          datagrams({cat({{17}, text("1.2.3.4|10.0.0.0|")}),
+                     {16, 1},
+                     {18, 0},
+                     {26, 1},
+                     {27, 1},
+                     {28, 1},
+                     cat({{29, 3}, text("127.0.0.9"), {0}}),
+                     {30},
+                     {34},
+                     cat({{38}, u32(5)}),
+                     {40, 0}}));
+    write("console", "short-datagrams",
+          datagrams({{}, {1}, {3}, {8}, {9}, {11}, {12}, {17}, {22}, {29}, {32}, {36}}));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -567,5 +617,6 @@ int main(int argc, char** argv) {
     argsSeeds();
     banSeeds();
     rulesSeeds();
+    consoleSeeds();
     return 0;
 }
