@@ -373,7 +373,9 @@ bool hasZeroOctet(in_addr_t address) {
 std::string describeBanLine(const std::string& fileName, int lineNumber, const std::string& line,
                             bool* isWarning) {
     std::string where = Log::printable(fileName) + " line " + std::to_string(lineNumber) + ": ";
-    std::string shown = "'" + Log::printable(line) + "'";
+    // Built by appending: GCC 12 at -O3 warns falsely about `"'" + std::string&&`.
+    std::string shown = "'";
+    shown.append(Log::printable(line)).append("'");
     *isWarning = true;
     if (line.empty()) return where + "an empty line bans nothing.";
     in_addr_t address = inet_addr(line.c_str());

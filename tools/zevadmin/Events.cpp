@@ -174,7 +174,9 @@ void Roster::remove(int id) { m_nicks.erase(id); }
 
 std::string Roster::name(int id) const {
     auto it = m_nicks.find(id);
-    std::string number = "#" + std::to_string(id);
+    // Appended rather than `"#" + std::to_string(id)`, which GCC 12 at -O3 warns about falsely.
+    std::string number = "#";
+    number.append(std::to_string(id));
     return it == m_nicks.end() ? number : printable(it->second) + " (" + number + ")";
 }
 
