@@ -1,6 +1,5 @@
 #include "Generator.h"
 
-#include <arpa/inet.h>
 #include <sys/epoll.h>
 #include <sys/prctl.h>
 #include <sys/timerfd.h>
@@ -12,6 +11,7 @@
 #include <cstring>
 
 #include "LoadProtocol.h"
+#include "LoopbackSocket.h"
 #include "ProcStat.h"
 #include "net/Envelope.h"
 
@@ -20,35 +20,8 @@ namespace zevload {
 namespace {
 
 constexpr std::uint32_t kTimerTag = 0xFFFFFFFFu;
-constexpr int kPlayersPerOctet = 250;
 constexpr std::uint64_t kLateNanos = 1000000;
-constexpr int kSocketBuffer = 4 << 20;
 constexpr int kMaxEvents = 64;
-
-const char* refusalText(int reason) {
-    switch (reason) {
-        case 0:
-            return "nick already in use";
-        case 1:
-            return "address banned";
-        case 2:
-            return "already joined";
-        case 4:
-            return "wrong password";
-        case 6:
-            return "wrong version";
-        case 7:
-            return "server full";
-        case 8:
-            return "check value wrong";
-        case 10:
-            return "reserved nick";
-        case 12:
-            return "join flood from this address";
-        default:
-            return "refused";
-    }
-}
 
 }  // namespace
 
@@ -69,9 +42,6 @@ Generator::~Generator() {
 
 bool Generator::open(const GeneratorSetup& setup) {
     m_setup = setup;
-    m_target.sin_family = AF_INET;
-    m_target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    m_target.sin_port = htons(static_cast<std::uint16_t>(setup.targetPort));
     m_generalCipher.MakeKey(kGeneralKey, CRijndael::sm_chain0, 16, 16);
     // The send schedule runs on a timer; the default 50 us of slack would blur it.
     prctl(PR_SET_TIMERSLACK, 1UL);
@@ -106,29 +76,9 @@ bool Generator::open(const GeneratorSetup& setup) {
 }
 
 bool Generator::openPlayer(Player& player) {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    int third = m_setup.addressBase + player.index / kPlayersPerOctet;
-    int fourth = 1 + player.index % kPlayersPerOctet;
-    local.sin_addr.s_addr = htonl(0x7F000000u | static_cast<std::uint32_t>(third << 8 | fourth));
-    player.fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (player.fd < 0) {
-        std::fprintf(stderr, "zevload: cannot open a socket: %s\n", std::strerror(errno));
-        return false;
-    }
-    // A full receive queue would count as loss of the server's; make ours deep enough that it
-    // never is the one that overflows.
-    int size = kSocketBuffer;
-    if (setsockopt(player.fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof(size)) != 0) {
-        setsockopt(player.fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
-    }
-    // Connected: the kernel skips the route lookup on every send and filters strangers.
-    if (bind(player.fd, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0 ||
-        connect(player.fd, reinterpret_cast<const sockaddr*>(&m_target), sizeof(m_target)) != 0) {
-        std::fprintf(stderr, "zevload: cannot bind 127.0.%d.%d: %s\n", third, fourth,
-                     std::strerror(errno));
-        return false;
-    }
+    player.fd =
+        openClientSocket(clientAddress(m_setup.addressBase, player.index), m_setup.targetPort);
+    if (player.fd < 0) return false;
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.u32 = static_cast<std::uint32_t>(player.index);

@@ -4,7 +4,6 @@
 // of every other player's report.
 #pragma once
 
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 
@@ -137,7 +136,6 @@ private:
     void sendReport(Player& player);
 
     GeneratorSetup m_setup;
-    sockaddr_in m_target{};
     std::vector<Player> m_players;
     CRijndael m_generalCipher;
     int m_epoll = -1;

@@ -32,6 +32,31 @@ int buildJoinRequest(unsigned char* out, int capacity, const char* nick) {
     return writer.ok() ? static_cast<int>(writer.size()) : 0;
 }
 
+const char* refusalText(int reason) {
+    switch (reason) {
+        case 0:
+            return "nick already in use";
+        case 1:
+            return "address banned";
+        case 2:
+            return "already joined";
+        case 4:
+            return "wrong password";
+        case 6:
+            return "wrong version";
+        case 7:
+            return "server full";
+        case 8:
+            return "check value wrong";
+        case 10:
+            return "reserved nick";
+        case 12:
+            return "join flood from this address";
+        default:
+            return "refused";
+    }
+}
+
 bool parseJoinReply(const unsigned char* data, int length, JoinReply* reply) {
     ByteReader reader(data, static_cast<std::size_t>(length));
     std::uint8_t code = reader.u8();

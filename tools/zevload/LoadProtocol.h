@@ -20,6 +20,9 @@ struct JoinReply {
     unsigned char key[16] = {};
 };
 
+// What the reason byte of a refusal [6, reason] means, for messages.
+const char* refusalText(int reason);
+
 // Reads a join reply (code 1 with the key at 21..36). Returns false for anything else.
 bool parseJoinReply(const unsigned char* data, int length, JoinReply* reply);
 

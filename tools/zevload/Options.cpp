@@ -22,9 +22,14 @@ const char* const kUsage =
     "  --find-max               raise the rate until copies are lost; report the highest rate\n"
     "                           without loss (--budget S, 60; --step-duration S, 3)\n"
     "  --idle S                 no players: the server's CPU and wake-ups over S seconds\n"
-    "output: one key=value line per run; --table adds a table.\n"
+    "  --soak                   soak run against --server-binary (see docs/soak.md): scripted\n"
+    "                           players, chat, deaths, money, skins, rejoins, a level-2 admin\n"
+    "                           and status queries, judged at the end; --duration S (300),\n"
+    "                           --rate HZ (20), --warmup S (60: memory baseline), --seed N (1),\n"
+    "                           --rss-report-only, --keep (keep the server's directory)\n"
+    "output: one key=value line per run; --table adds a table. --soak prints a summary.\n"
     "exit: 0 when the runs completed (loss is a figure, not a failure), 1 on setup failures,\n"
-    "2 on a bad command line.\n";
+    "2 on a bad command line; --soak: 0 only when every criterion passed.\n";
 
 namespace {
 
@@ -71,6 +76,8 @@ constexpr Flag kFlags[] = {
     {"--floor", &Options::floor},      {"--with-floor", &Options::withFloor},
     {"--find-max", &Options::findMax}, {"--table", &Options::table},
     {"--help", &Options::help},        {"-h", &Options::help},
+    {"--soak", &Options::soak},        {"--rss-report-only", &Options::rssReportOnly},
+    {"--keep", &Options::keep},
 };
 
 constexpr IntOption kIntOptions[] = {
@@ -80,11 +87,12 @@ constexpr IntOption kIntOptions[] = {
     {"--relay-cpu", &Options::relayCpu, 0, 4095},
     {"--players", &Options::players, 2, 1000},
     {"--address-base", &Options::addressBase, 1, 254},
+    {"--seed", &Options::seed, 0, 0x7FFFFFFF},
 };
 
 constexpr DoubleOption kDoubleOptions[] = {
     {"--rate", &Options::rate, 0.1, 100000.0},
-    {"--duration", &Options::duration, 0.2, 3600.0},
+    {"--duration", &Options::duration, 0.2, 86400.0},
     {"--warmup", &Options::warmup, 0.0, 600.0},
     {"--drain", &Options::drain, 0.0, 60.0},
     {"--budget", &Options::budget, 1.0, 3600.0},
@@ -137,6 +145,7 @@ bool setValue(const char* name, const char* value, Options* options, std::string
         }
     }
     if (!good) *error = std::string("bad value for ") + name + ": " + value;
+    if (good) options->given.emplace_back(name);
     return good;
 }
 
@@ -173,7 +182,41 @@ bool parseOptions(int argc, char** argv, Options* options, std::string* error) {
     return true;
 }
 
+bool Options::wasGiven(const char* name) const {
+    for (const std::string& option : given) {
+        if (option == name) return true;
+    }
+    return false;
+}
+
+void applySoakDefaults(Options* options) {
+    if (!options->soak) return;
+    if (!options->wasGiven("--duration")) options->duration = 300.0;
+    if (!options->wasGiven("--rate")) options->rate = 20.0;
+    if (!options->wasGiven("--warmup")) options->warmup = 60.0;
+}
+
+namespace {
+
+bool validateSoak(const Options& options, std::string* error) {
+    if (options.serverBinary.empty()) {
+        *error = "--soak starts the server itself: give --server-binary";
+    } else if (options.floor || options.withFloor || options.findMax || options.idle > 0) {
+        *error = "--soak runs alone: no --floor, --with-floor, --find-max or --idle";
+    } else if (options.players > 32) {
+        *error = "--soak plays at most 32 players (the server's limit)";
+    } else if (options.duration < 30.0) {
+        *error = "--soak needs a --duration of 30 s or more";
+    } else {
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 bool validateOptions(const Options& options, std::string* error) {
+    if (options.soak) return validateSoak(options, error);
     bool haveServer = options.serverPort > 0 || !options.serverBinary.empty();
     if (options.serverPort > 0 && !options.serverBinary.empty()) {
         *error = "give either --server-port or --server-binary, not both";

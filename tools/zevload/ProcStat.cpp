@@ -1,5 +1,6 @@
 #include "ProcStat.h"
 
+#include <dirent.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -72,6 +73,27 @@ std::int64_t readContextSwitches(pid_t pid) {
     std::int64_t involuntary = fieldAfter(text, "\nnonvoluntary_ctxt_switches:");
     if (voluntary < 0 || involuntary < 0) return -1;
     return voluntary + involuntary;
+}
+
+std::int64_t readResidentKib(pid_t pid) {
+    char path[64];
+    std::snprintf(path, sizeof(path), "/proc/%d/status", static_cast<int>(pid));
+    char text[4096];
+    if (!readSmallFile(path, text, sizeof(text))) return -1;
+    return fieldAfter(text, "\nVmRSS:");
+}
+
+int countDescriptors(pid_t pid) {
+    char path[64];
+    std::snprintf(path, sizeof(path), "/proc/%d/fd", static_cast<int>(pid));
+    DIR* directory = opendir(path);
+    if (directory == nullptr) return -1;
+    int count = 0;
+    while (const dirent* entry = readdir(directory)) {
+        if (entry->d_name[0] != '.') ++count;
+    }
+    closedir(directory);
+    return count;
 }
 
 std::int64_t ownCpuMicros() {

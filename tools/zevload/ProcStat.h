@@ -1,4 +1,4 @@
-// What /proc says about another process: CPU time and wake-ups.
+// What /proc says about another process: CPU time, wake-ups, memory and descriptors.
 #pragma once
 
 #include <sys/types.h>
@@ -18,6 +18,13 @@ std::int64_t readScheduledCpuNanos(pid_t pid);
 // voluntary_ctxt_switches + nonvoluntary_ctxt_switches of `pid`'s main thread, from
 // /proc/<pid>/status; -1 when it cannot be read.
 std::int64_t readContextSwitches(pid_t pid);
+
+// VmRSS of `pid` in KiB, from /proc/<pid>/status; -1 when it cannot be read (the process is
+// gone).
+std::int64_t readResidentKib(pid_t pid);
+
+// The number of open descriptors of `pid`, from /proc/<pid>/fd; -1 when it cannot be listed.
+int countDescriptors(pid_t pid);
 
 // This process's own user + system time in microseconds.
 std::int64_t ownCpuMicros();

@@ -1,6 +1,6 @@
 // zevload: plays scripted players against the game server, or against the floor (a bare fan-out
 // relay of our own), and reports lost copies, relay latency and the relay's CPU time per
-// delivered copy. See Options.cpp for the command line.
+// delivered copy; or runs the soak (Soak.h). See Options.cpp for the command line.
 #include <time.h>
 #include <unistd.h>
 
@@ -14,6 +14,7 @@
 #include "ProcStat.h"
 #include "Report.h"
 #include "ServerLauncher.h"
+#include "Soak.h"
 
 namespace {
 
@@ -217,8 +218,9 @@ int playAll(const Options& options, const Target& server, LaunchedServer* launch
 int main(int argc, char** argv) {
     Options options;
     std::string error;
-    if (!parseOptions(argc, argv, &options, &error) ||
-        (!options.help && !validateOptions(options, &error))) {
+    bool parsed = parseOptions(argc, argv, &options, &error);
+    applySoakDefaults(&options);
+    if (!parsed || (!options.help && !validateOptions(options, &error))) {
         std::fprintf(stderr, "zevload: %s\n%s", error.c_str(), kUsage);
         return 2;
     }
@@ -226,6 +228,7 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (options.soak) return runSoak(options);
     LaunchedServer launched;
     Target server{"server", options.serverPort, options.serverPid, false};
     if (!options.serverBinary.empty()) {
