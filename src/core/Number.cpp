@@ -1,7 +1,9 @@
 #include "core/Number.h"
 
 #include <cctype>
+#include <cerrno>
 #include <climits>
+#include <cstdlib>
 
 int parseIntClamped(const char* text) {
     if (text == nullptr) return 0;
@@ -23,4 +25,14 @@ int parseIntClamped(const char* text) {
         value = -value;
     }
     return static_cast<int>(value);
+}
+
+bool parseIntInRange(const char* text, long low, long high, int* out) {
+    if (text == nullptr || std::isspace(static_cast<unsigned char>(*text)) != 0) return false;
+    char* end = nullptr;
+    errno = 0;
+    long value = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || value < low || value > high) return false;
+    *out = static_cast<int>(value);
+    return true;
 }

@@ -49,3 +49,32 @@ TEST_F(NumberInConf, ConfigurationIntegersUseTheClampedParse) {
     EXPECT_EQ(Conf::getInstance()->getConfEntryValueAsInt("Huge"), INT_MAX);
     EXPECT_EQ(Conf::getInstance()->getConfEntryValueAsInt("Tiny"), INT_MIN);
 }
+
+TEST(Number, ParsesWholeIntegersInARange) {
+    struct Case {
+        const char* text;
+        bool ok;
+        int value;
+    };
+    const Case cases[] = {
+        {"5", true, 5},
+        {"1", true, 1},
+        {"65535", true, 65535},
+        {"-3", false, 0},
+        {"0", false, 0},
+        {"65536", false, 0},
+        {"5x", false, 0},
+        {" 5", false, 0},
+        {"", false, 0},
+        {"x", false, 0},
+        {"99999999999999999999", false, 0},
+    };
+    for (const Case& c : cases) {
+        int value = 0;
+        EXPECT_EQ(parseIntInRange(c.text, 1, 65535, &value), c.ok) << c.text;
+        EXPECT_EQ(value, c.value) << c.text;
+    }
+    int value = 7;
+    EXPECT_FALSE(parseIntInRange(nullptr, 0, 10, &value));
+    EXPECT_EQ(value, 7);
+}

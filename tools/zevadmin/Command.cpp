@@ -219,7 +219,7 @@ bool parseAmount(const std::string& word, Command* command, std::string* error) 
     return true;
 }
 
-struct Spec {
+struct CommandShape {
     const char* name;
     CommandKind kind;
     std::size_t minArgs;
@@ -229,7 +229,7 @@ struct Spec {
 
 constexpr std::size_t kRest = 1000;
 
-const Spec kSpecs[] = {
+const CommandShape kCommandShapes[] = {
     {"kick", CommandKind::Kick, 1, 1, kKick},
     {"ban", CommandKind::Ban, 1, 1, kBan},
     {"ip", CommandKind::Ip, 1, 1, kPlayerAddress},
@@ -296,17 +296,17 @@ bool parseCommand(const std::vector<std::string>& words, Command* command, std::
         *error = "no command";
         return false;
     }
-    for (const Spec& spec : kSpecs) {
-        if (words[0] != spec.name) continue;
+    for (const CommandShape& shape : kCommandShapes) {
+        if (words[0] != shape.name) continue;
         std::vector<std::string> args(words.begin() + 1, words.end());
-        if (args.size() < spec.minArgs || args.size() > spec.maxArgs) {
-            *error = std::string("wrong number of arguments for ") + spec.name + " (see help)";
+        if (args.size() < shape.minArgs || args.size() > shape.maxArgs) {
+            *error = std::string("wrong number of arguments for ") + shape.name + " (see help)";
             return false;
         }
         *command = Command{};
-        command->kind = spec.kind;
+        command->kind = shape.kind;
         command->line = joinWords(words, 0);
-        command->datagram = {spec.code};
+        command->datagram = {shape.code};
         return parseArguments(args, command, error);
     }
     *error = "unknown command '" + printable(words[0]) + "' (see help)";

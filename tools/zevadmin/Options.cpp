@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "core/Number.h"
+
 namespace zevadmin {
 
 const char* const kUsage =
@@ -33,15 +35,6 @@ const char* const kExitHelp =
 
 namespace {
 
-bool toInt(const char* text, long low, long high, int* out) {
-    char* end = nullptr;
-    errno = 0;
-    long value = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || value < low || value > high) return false;
-    *out = static_cast<int>(value);
-    return true;
-}
-
 bool toTimeout(const char* text, int* outMs) {
     char* end = nullptr;
     errno = 0;
@@ -70,9 +63,9 @@ bool setValue(const std::string& name, const char* value, Options* options, std:
         options->host = value;
         good = !options->host.empty();
     } else if (name == "-p" || name == "--port") {
-        good = toInt(value, 1, 65535, &options->port);
+        good = parseIntInRange(value, 1, 65535, &options->port);
     } else if (name == "-l" || name == "--level") {
-        good = toInt(value, 1, 2, &options->level);
+        good = parseIntInRange(value, 1, 2, &options->level);
     } else if (name == "-n" || name == "--nick") {
         options->nick = value;
         good = validNick(options->nick);

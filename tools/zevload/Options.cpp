@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/Number.h"
+
 namespace zevload {
 
 const char* const kUsage =
@@ -32,15 +34,6 @@ const char* const kUsage =
     "2 on a bad command line; --soak: 0 only when every criterion passed.\n";
 
 namespace {
-
-bool toInt(const char* text, long low, long high, int* out) {
-    char* end = nullptr;
-    errno = 0;
-    long value = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || value < low || value > high) return false;
-    *out = static_cast<int>(value);
-    return true;
-}
 
 bool toDouble(const char* text, double low, double high, double* out) {
     char* end = nullptr;
@@ -128,7 +121,7 @@ bool setValue(const char* name, const char* value, Options* options, std::string
     bool good = false;
     if (std::strcmp(name, "--server-pid") == 0) {
         int pid = 0;
-        good = toInt(value, 1, 0x7FFFFFFF, &pid);
+        good = parseIntInRange(value, 1, 0x7FFFFFFF, &pid);
         options->serverPid = pid;
     } else if (std::strcmp(name, "--server-binary") == 0) {
         options->serverBinary = value;
@@ -136,7 +129,7 @@ bool setValue(const char* name, const char* value, Options* options, std::string
     }
     for (const IntOption& option : kIntOptions) {
         if (std::strcmp(name, option.name) == 0) {
-            good = toInt(value, option.low, option.high, &(options->*option.member));
+            good = parseIntInRange(value, option.low, option.high, &(options->*option.member));
         }
     }
     for (const DoubleOption& option : kDoubleOptions) {
