@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/AdminServerTest.h"
 #include "support/ServerProcess.h"
 #include "support/TestClient.h"
 #include "support/UdpPeer.h"
@@ -69,36 +70,14 @@ Bytes withText(Bytes head, const std::string& text) {
     return head;
 }
 
-// A server with both admin levels and remote shutdown enabled. Every client, game or admin, has
-// a loopback address of its own.
-class AdminTest : public ::testing::Test {
+// Every client, game or admin, has a loopback address of its own.
+class AdminTest : public AdminServerTest {
 protected:
-    void SetUp() override {
-        m_config = TestConfig::standard();
-        m_adminPort = pickFreeUdpPort();
-        m_config.enableAdmin(m_adminPort, kPassword, kPlusPassword);
-        m_server.writeConfig(m_config);
-        ASSERT_TRUE(m_server.startAndWaitReady()) << m_server.consoleText();
-        ASSERT_TRUE(m_server.waitForText(
-            "server.log", "Admin+ successfully started on port " + std::to_string(m_adminPort)));
-    }
+    AdminTest() : AdminServerTest(kPassword, kPlusPassword) {}
 
     AdminClient admin(int host) {
         return AdminClient(m_adminPort, "127.0.0." + std::to_string(host));
     }
-    TestClient client(int host) {
-        return TestClient(m_config.gamePort(), "127.0.0." + std::to_string(host));
-    }
-
-    void joinOk(TestClient& player, const std::string& nick) {
-        std::optional<Bytes> reply = player.join(nick);
-        ASSERT_TRUE(reply.has_value());
-        ASSERT_EQ((*reply)[0], 1);
-    }
-
-    TestConfig m_config;
-    std::uint16_t m_adminPort = 0;
-    ServerProcess m_server;
 };
 
 }  // namespace
@@ -123,7 +102,7 @@ TEST_F(AdminTest, AdminsLogInAndFollowTheGame) {
               std::string::npos);
 
     // Game events reach every admin plainly; a join notice also carries the address.
-    TestClient ann = client(10);
+    TestClient ann = player(10);
     joinOk(ann, "Ann");
     const Bytes joined = withText({8, 0, 'A', 'n', 'n', 0}, "127.0.0.10");
     EXPECT_EQ(boss.waitFor(8), joined);
@@ -149,9 +128,9 @@ TEST_F(AdminTest, AdminsLogInAndFollowTheGame) {
 TEST_F(AdminTest, KickAndBanEndAPlayersConnection) {
     AdminClient boss = admin(50);
     ASSERT_TRUE(accepted(boss.login(1, "Boss", kPassword)));
-    TestClient ann = client(10);
+    TestClient ann = player(10);
     joinOk(ann, "Ann");
-    TestClient bob = client(11);
+    TestClient bob = player(11);
     joinOk(bob, "Bob");
     ASSERT_TRUE(ann.waitFor(8).has_value());
 
@@ -176,7 +155,7 @@ TEST_F(AdminTest, KickAndBanEndAPlayersConnection) {
     EXPECT_EQ(boss.waitFor(17), withText({17}, "127.0.0.11|1.2.3.45|"));
 
     // The banned address is refused from any port; the kicked one may come back.
-    TestClient bobAgain = client(11);
+    TestClient bobAgain = player(11);
     ASSERT_TRUE(bobAgain.sendWithGeneralKey(TestClient::joinRequest("Bob")));
     EXPECT_EQ(bobAgain.receiveWithGeneralKey(), (Bytes{6, 1}));
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/AdminServerTest.h"
 #include "support/ServerProcess.h"
 #include "support/TestClient.h"
 #include "support/UdpPeer.h"
@@ -182,19 +183,10 @@ Bytes withText(Bytes head, const std::string& text, bool nul = true) {
     return head;
 }
 
-// A server with both admin levels and remote shutdown enabled; players come from addresses of
-// their own, zevadmin from 127.0.0.1.
-class ZevadminTest : public ::testing::Test {
+// zevadmin runs from 127.0.0.1.
+class ZevadminTest : public AdminServerTest {
 protected:
-    void SetUp() override {
-        m_config = TestConfig::standard();
-        m_adminPort = pickFreeUdpPort();
-        m_config.enableAdmin(m_adminPort, kPassword, kPlusPassword);
-        m_server.writeConfig(m_config);
-        ASSERT_TRUE(m_server.startAndWaitReady()) << m_server.consoleText();
-        ASSERT_TRUE(m_server.waitForText(
-            "server.log", "Admin+ successfully started on port " + std::to_string(m_adminPort)));
-    }
+    ZevadminTest() : AdminServerTest(kPassword, kPlusPassword) {}
 
     // The connection options, then `command`, with the right password unless one is given.
     std::vector<std::string> args(const std::vector<std::string>& command,
@@ -205,20 +197,6 @@ protected:
     }
 
     AdminRun admin(const std::vector<std::string>& command) { return runAdmin(args(command)); }
-
-    TestClient player(int host) {
-        return TestClient(m_config.gamePort(), "127.0.0." + std::to_string(host));
-    }
-
-    void join(TestClient& player, const std::string& nick) {
-        std::optional<Bytes> reply = player.join(nick);
-        ASSERT_TRUE(reply.has_value());
-        ASSERT_EQ((*reply)[0], 1);
-    }
-
-    TestConfig m_config;
-    std::uint16_t m_adminPort = 0;
-    ServerProcess m_server;
 };
 
 }  // namespace
@@ -319,7 +297,7 @@ TEST_F(ZevadminTest, LoginRefusalsAreSentences) {
 
 TEST_F(ZevadminTest, KickAndIpFollowThePlayers) {
     TestClient ann = player(10);
-    join(ann, "Ann");
+    joinOk(ann, "Ann");
     AdminRun ip = admin({"ip", "0"});
     EXPECT_EQ(ip.status, 0) << ip.err;
     EXPECT_EQ(ip.out, "127.0.0.10\n");
@@ -368,7 +346,7 @@ TEST_F(ZevadminTest, BanListRoundTrip) {
 
 TEST_F(ZevadminTest, TimeWeatherAndMotdReachThePlayers) {
     TestClient ann = player(10);
-    join(ann, "Ann");
+    joinOk(ann, "Ann");
     AdminRun time = admin({"time", "23:59"});
     EXPECT_EQ(time.status, 0) << time.err;
     EXPECT_EQ(time.out, "game time set to 23:59\n");
@@ -388,7 +366,7 @@ TEST_F(ZevadminTest, TimeWeatherAndMotdReachThePlayers) {
     EXPECT_EQ(save.out, "motd.txt saved and the message of the day reloaded\n");
     EXPECT_EQ(m_server.dir().read("motd.txt"), "Hello\nthere\n");
     TestClient bob = player(11);
-    join(bob, "Bob");
+    joinOk(bob, "Bob");
     EXPECT_EQ(bob.waitFor(21), withText({21}, "Hello\nthere"));
 }
 
@@ -407,7 +385,7 @@ TEST_F(ZevadminTest, InteractiveModeFollowsTheGameAndTakesCommands) {
         << console.out() << console.err();
 
     TestClient ann = player(10);
-    join(ann, "Ann");
+    joinOk(ann, "Ann");
     EXPECT_TRUE(console.waitForOutput("join: Ann (#0) from 127.0.0.10")) << console.out();
     ASSERT_TRUE(ann.send(withText({3, 0}, "hello admins")));
     EXPECT_TRUE(console.waitForOutput("chat Ann (#0): hello admins")) << console.out();
